@@ -1,0 +1,100 @@
+#include "simulator/phase_map.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "bits/words.h"
+
+namespace velkor {
+
+size_t PhaseMap::hash(std::span<const uint64_t> key) const {
+  uint64_t h = 0x243f6a8885a308d3ull;
+  for (uint64_t w : key) {
+    h = (h ^ w) * 0x9e3779b97f4a7c15ull;
+    h ^= h >> 29;
+  }
+  return static_cast<size_t>(h ^ (h >> 32));
+}
+
+size_t PhaseMap::find_slot(std::span<const uint64_t> key) const {
+  size_t slot = hash(key) & mask_;
+  while (coef_[slot] && !std::equal(key.begin(), key.end(), key_at(slot).begin())) {
+    slot = (slot + 1) & mask_;
+  }
+  return slot;
+}
+
+uint8_t PhaseMap::get(std::span<const uint64_t> key) const {
+  if (size_ == 0) return 0;
+  return coef_[find_slot(key)];
+}
+
+void PhaseMap::add(std::span<const uint64_t> key, uint8_t increment) {
+  increment &= 7;
+  if (increment == 0 || is_zero_words(key)) return;
+  if (2 * (size_ + 1) > coef_.size()) rehash(std::max<size_t>(16, 2 * coef_.size()), key_words_);
+  size_t slot = find_slot(key);
+  if (coef_[slot]) {
+    coef_[slot] = static_cast<uint8_t>((coef_[slot] + increment) & 7);
+    if (coef_[slot] == 0) erase_slot(slot);
+    return;
+  }
+  std::copy(key.begin(), key.end(), key_at(slot).begin());
+  coef_[slot] = increment;
+  ++size_;
+}
+
+// Backward-shift deletion keeps every probe chain unbroken without tombstones.
+void PhaseMap::erase_slot(size_t slot) {
+  --size_;
+  size_t hole = slot;
+  size_t next = (hole + 1) & mask_;
+  while (coef_[next]) {
+    size_t home = hash(key_at(next)) & mask_;
+    // Move the entry at `next` into the hole when its home is not in (hole, next].
+    bool movable = hole <= next ? (home <= hole || home > next) : (home <= hole && home > next);
+    if (movable) {
+      std::copy_n(key_at(next).begin(), key_words_, key_at(hole).begin());
+      coef_[hole] = coef_[next];
+      hole = next;
+    }
+    next = (next + 1) & mask_;
+  }
+  coef_[hole] = 0;
+}
+
+void PhaseMap::clear() {
+  std::fill(coef_.begin(), coef_.end(), 0);
+  size_ = 0;
+}
+
+void PhaseMap::reserve(size_t n) {
+  if (2 * n > coef_.size()) rehash(std::bit_ceil(std::max<size_t>(16, 2 * n)), key_words_);
+}
+
+void PhaseMap::set_key_words(size_t key_words) {
+  if (key_words != key_words_) rehash(coef_.size(), key_words);
+}
+
+void PhaseMap::rehash(size_t capacity, size_t key_words) {
+  std::vector<uint64_t> old_keys = std::move(keys_);
+  std::vector<uint8_t> old_coef = std::move(coef_);
+  size_t old_words = key_words_;
+  key_words_ = key_words;
+  keys_.assign(capacity * key_words, 0);
+  coef_.assign(capacity, 0);
+  mask_ = capacity ? capacity - 1 : 0;
+  size_t copy_words = std::min(old_words, key_words);
+  std::vector<uint64_t> key(key_words, 0);
+  for (size_t slot = 0; slot < old_coef.size(); ++slot) {
+    if (!old_coef[slot]) continue;
+    const uint64_t* src = old_keys.data() + slot * old_words;
+    std::copy_n(src, copy_words, key.begin());
+    size_t dst = find_slot(key);
+    std::copy(key.begin(), key.end(), key_at(dst).begin());
+    coef_[dst] = old_coef[slot];
+  }
+}
+
+}  // namespace velkor

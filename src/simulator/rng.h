@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace velkor {
+
+/// ChaCha with 8 rounds used as a block generator: each refill computes four 64-byte blocks into
+/// a 64-word buffer. Every draw of the simulator and the sampler comes from here, so a seed fixes
+/// every outcome.
+class ChaCha8Rng {
+ public:
+  /// Key from eight steps of a permuted congruential generator started at `seed`.
+  static ChaCha8Rng seed_from_u64(uint64_t seed);
+  /// Key of 32 bytes from the operating system's entropy source; throws InternalError
+  /// "from_os_rng failed: {}" when the source fails.
+  static ChaCha8Rng from_os_rng();
+  /// Generator with the given eight key words, counter and stream 0.
+  static ChaCha8Rng from_key(const std::array<uint32_t, 8>& key);
+
+  uint32_t next_u32();
+  /// Low half first; a draw with one word left straddles the refill.
+  uint64_t next_u64();
+  /// Uniform in [low, high) for 8-bit bounds, by widening multiplication with one retry draw.
+  uint8_t uniform_u8(uint8_t low, uint8_t high);
+  /// Uniform in the closed range [low, high].
+  uint64_t uniform_inclusive(uint64_t low, uint64_t high);
+  /// True with probability p (validated by the caller); p == 0 and p == 1 draw nothing.
+  bool bernoulli(double p);
+  /// The top 53 bits of one next_u64, times 2^-53.
+  double uniform_double();
+  /// The most significant bit of one next_u64: the outcome of a random measurement.
+  bool fair_coin() { return next_u64() >> 63; }
+
+  const std::array<uint32_t, 8>& key() const { return key_; }
+  bool operator==(const ChaCha8Rng&) const = default;
+
+ private:
+  void refill();
+
+  std::array<uint32_t, 64> buffer_{};
+  std::array<uint32_t, 8> key_{};
+  uint64_t counter_ = 0;
+  uint64_t stream_ = 0;
+  uint32_t pos_ = 64;
+};
+
+}  // namespace velkor

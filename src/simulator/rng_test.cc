@@ -1,0 +1,72 @@
+#include "simulator/rng.h"
+
+#include <gtest/gtest.h>
+
+namespace velkor {
+namespace {
+
+TEST(ChaCha8Rng, SeedZeroKeyAndStream) {
+  ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(0);
+  std::array<uint32_t, 8> key{0xf973f2ec, 0x45cdb581, 0x7346f087, 0xad6cad06,
+                              0xe3a3d0d0, 0x67e71733, 0x72ea9bf2, 0xfe7d8ad7};
+  EXPECT_EQ(rng.key(), key);
+  ChaCha8Rng words = rng;
+  EXPECT_EQ(words.next_u32(), 0xa79a3b6cu);
+  EXPECT_EQ(words.next_u32(), 0xb585f767u);
+  EXPECT_EQ(words.next_u32(), 0xbad8c037u);
+  EXPECT_EQ(words.next_u32(), 0x7746a55fu);
+  EXPECT_EQ(rng.next_u64(), 0xb585f767a79a3b6cull);
+  EXPECT_EQ(rng.next_u64(), 0x7746a55fbad8c037ull);
+}
+
+TEST(ChaCha8Rng, TopBitsOfFirstDraws) {
+  for (auto [seed, bits] : {std::pair<uint64_t, std::array<int, 8>>{0, {1, 0, 1, 0, 1, 1, 1, 1}},
+                            {42, {1, 1, 0, 1, 0, 0, 0, 1}}}) {
+    ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(seed);
+    for (int b : bits) EXPECT_EQ(rng.fair_coin(), b == 1) << "seed " << seed;
+  }
+  EXPECT_EQ(ChaCha8Rng::seed_from_u64(42).next_u64(), 0xae90bfb5395d5ba1ull);
+}
+
+TEST(ChaCha8Rng, StraddlingDrawJoinsTwoBuffers) {
+  ChaCha8Rng a = ChaCha8Rng::seed_from_u64(7), b = a;
+  std::vector<uint32_t> words;
+  for (int i = 0; i < 128; ++i) words.push_back(b.next_u32());
+  for (int i = 0; i < 63; ++i) a.next_u32();
+  EXPECT_EQ(a.next_u64(), words[63] | (uint64_t{words[64]} << 32));
+  EXPECT_EQ(a.next_u32(), words[65]);
+}
+
+TEST(ChaCha8Rng, DrawCounts) {
+  ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(3), ref = rng;
+  EXPECT_FALSE(rng.bernoulli(0.0));
+  EXPECT_TRUE(rng.bernoulli(1.0));
+  EXPECT_EQ(rng, ref);
+  rng.bernoulli(0.5);
+  ref.next_u64();
+  EXPECT_EQ(rng, ref);
+  uint8_t v = rng.uniform_u8(1, 4);
+  EXPECT_GE(v, 1);
+  EXPECT_LT(v, 4);
+  ref.next_u32();
+  EXPECT_EQ(rng, ref);
+  double d = rng.uniform_double();
+  EXPECT_EQ(d, static_cast<double>(ref.next_u64() >> 11) * 0x1p-53);
+}
+
+TEST(ChaCha8Rng, RangesStayInBounds) {
+  ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(11);
+  for (int i = 0; i < 2000; ++i) {
+    uint64_t small = rng.uniform_inclusive(5, 9);
+    EXPECT_GE(small, 5u);
+    EXPECT_LE(small, 9u);
+    uint64_t big = rng.uniform_inclusive(0, uint64_t{1} << 40);
+    EXPECT_LE(big, uint64_t{1} << 40);
+  }
+  ChaCha8Rng full = ChaCha8Rng::seed_from_u64(1), ref = full;
+  EXPECT_EQ(full.uniform_inclusive(0, ~uint64_t{0}), ref.next_u64());
+  EXPECT_EQ(full.uniform_inclusive(0, 0xFFFFFFFFu), ref.next_u32());
+}
+
+}  // namespace
+}  // namespace velkor

@@ -1,0 +1,120 @@
+#include "simulator/simulator.h"
+
+#include <algorithm>
+
+#include "base/internal_error.h"
+
+namespace velkor {
+
+Simulator::Simulator(ChaCha8Rng rng) : rng_(rng) {}
+
+Simulator Simulator::new_with_optional_seed(std::optional<uint64_t> seed) {
+  return Simulator(seed ? ChaCha8Rng::seed_from_u64(*seed) : ChaCha8Rng::from_os_rng());
+}
+
+void Simulator::swap_rows(size_t a, size_t b) {
+  std::swap_ranges(row(a).begin(), row(a).end(), row(b).begin());
+}
+
+void Simulator::ensure_num_qubits(size_t m) {
+  if (m <= num_qubits_) return;
+  offset_.resize(words_for_bits(m), 0);
+  rows_.resize(m * stride_, 0);
+  num_qubits_ = m;
+}
+
+Simulator Simulator::copied(bool copy_rng, std::optional<uint64_t> seed) const {
+  Simulator copy = *this;
+  if (!copy_rng) {
+    copy.rng_ = seed ? ChaCha8Rng::seed_from_u64(*seed) : ChaCha8Rng::from_os_rng();
+  }
+  return copy;
+}
+
+void Simulator::clear_state() {
+  num_qubits_ = 0;
+  num_vars_ = 0;
+  offset_.clear();
+  rows_.clear();
+  phase_.clear();
+  phase_.set_key_words(0);
+}
+
+void Simulator::ensure_row_words(size_t words) {
+  if (words <= stride_) return;
+  size_t stride = std::max(words, 2 * stride_);
+  std::vector<uint64_t> rows(num_qubits_ * stride, 0);
+  for (size_t q = 0; q < num_qubits_; ++q) {
+    std::copy_n(rows_.data() + q * stride_, stride_, rows.data() + q * stride);
+  }
+  rows_ = std::move(rows);
+  stride_ = stride;
+}
+
+void Simulator::apply_phase_gadget(std::span<const size_t> qubits, uint8_t increment) {
+  check_invariant(!qubits.empty() && qubits.size() <= 3, "a phase gadget spans 1 to 3 qubits");
+  bool constant = false;
+  if (qubits.size() == 1) {
+    constant = offset(qubits[0]);
+    phase_.add(row(qubits[0]), constant ? static_cast<uint8_t>(-increment) : increment);
+    return;
+  }
+  size_t words = var_words();
+  scratch_.assign(words, 0);
+  for (size_t q : qubits) {
+    xor_words(scratch_, row(q));
+    constant ^= offset(q);
+  }
+  phase_.add(scratch_, constant ? static_cast<uint8_t>(-increment) : increment);
+}
+
+void Simulator::add_affine_coordinate(size_t q, bool phase_bit) {
+  size_t n = num_vars_;
+  ensure_row_words(words_for_bits(n + 1));
+  // Existing keys have a zero bit n already; only their word count may change.
+  phase_.set_key_words(words_for_bits(n + 1));
+  num_vars_ = n + 1;
+  flip_bit(row(q), n);
+  if (phase_bit) {
+    scratch_.assign(var_words(), 0);
+    flip_bit(scratch_, n);
+    phase_.add(scratch_, 4);
+  }
+}
+
+void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
+  normal_.assign(normal.begin(), normal.end());
+  std::optional<size_t> pivot = first_one_words(normal_);
+  check_invariant(pivot.has_value(), "normal must be nonzero");
+  size_t p = *pivot;
+  size_t old_words = var_words();
+  size_t new_words = words_for_bits(num_vars_ - 1);
+  std::span<const uint64_t> nw = normal_;
+  for (size_t q = 0; q < num_qubits_; ++q) {
+    std::span<uint64_t> r = row(q);
+    if (get_bit(r, p)) {
+      if (value) flip_offset(q);
+      xor_words(r, nw);
+    }
+    remove_bit_words(r, p, r.first(new_words));
+    if (new_words < old_words) r[new_words] = 0;
+  }
+  // Rebuild the phase map: substitute x_p in every key that contains it, then drop bit p.
+  spare_phase_.clear();
+  spare_phase_.set_key_words(new_words);
+  spare_phase_.reserve(phase_.size());
+  scratch_.assign(old_words, 0);
+  phase_.for_each([&](std::span<const uint64_t> key, uint8_t coefficient) {
+    std::copy(key.begin(), key.end(), scratch_.begin());
+    if (get_bit(scratch_, p)) {
+      xor_words(scratch_, nw);
+      if (value) coefficient = static_cast<uint8_t>(-coefficient);
+    }
+    remove_bit_words(scratch_, p, std::span<uint64_t>(scratch_).first(new_words));
+    spare_phase_.add(std::span<const uint64_t>(scratch_).first(new_words), coefficient);
+  });
+  std::swap(phase_, spare_phase_);
+  num_vars_ -= 1;
+}
+
+}  // namespace velkor

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "bits/bitvec.h"
+#include "simulator/phase_map.h"
+#include "simulator/rng.h"
+
+namespace velkor {
+
+/// The state of a growing qubit register: 2^(-n/2) * sum over x in {0,1}^n of
+/// omega^f(x) |A x XOR b>, with omega = e^(i pi/4), A the affine rows (one per qubit, over the n
+/// path variables), b the offset bits and f the phase polynomial. The columns of A stay linearly
+/// independent, so every basis state in the support has the same magnitude.
+///
+/// Rows live in one word array with a fixed stride per row, so a gate touches contiguous words.
+/// Words of a row past its `num_vars` bits are always zero.
+class Simulator {
+ public:
+  /// An empty register owning `rng` unchanged.
+  explicit Simulator(ChaCha8Rng rng);
+  /// An empty register; generator from `seed`, or from the operating system without one.
+  static Simulator new_with_optional_seed(std::optional<uint64_t> seed);
+
+  size_t num_qubits() const { return num_qubits_; }
+  size_t num_vars() const { return num_vars_; }
+  /// Words per row and per phase key: ceil(num_vars / 64).
+  size_t var_words() const { return words_for_bits(num_vars_); }
+
+  bool offset(size_t q) const { return get_bit(offset_, q); }
+  void flip_offset(size_t q) { flip_bit(offset_, q); }
+  /// The offset bits b as a vector of num_qubits bits.
+  BitVec offset_vec() const { return BitVec::from_words(offset_, num_qubits_); }
+
+  /// Row q: var_words() words over the path variables.
+  std::span<const uint64_t> row(size_t q) const { return {rows_.data() + q * stride_, var_words()}; }
+  std::span<uint64_t> row(size_t q) { return {rows_.data() + q * stride_, var_words()}; }
+  BitVec row_vec(size_t q) const { return BitVec::from_words(row(q), num_vars_); }
+  /// rows[dst] ^= rows[src].
+  void xor_row(size_t dst, size_t src) { xor_words(row(dst), row(src)); }
+  void swap_rows(size_t a, size_t b);
+
+  const PhaseMap& phase() const { return phase_; }
+  ChaCha8Rng& rng() { return rng_; }
+  const ChaCha8Rng& rng() const { return rng_; }
+
+  /// Grows the register to `m` qubits (new qubits in |0>); never shrinks.
+  void ensure_num_qubits(size_t m);
+  /// A copy whose generator is the exact copy (copy_rng), one seeded from `seed`, or one seeded
+  /// from the operating system.
+  Simulator copied(bool copy_rng, std::optional<uint64_t> seed) const;
+  /// Hands back the generator, discarding the state.
+  ChaCha8Rng into_rng() && { return rng_; }
+  /// Returns to the empty register, keeping the generator and the allocated capacity.
+  void clear_state();
+
+  /// Adds `increment` (mod 8) to the coefficient of the parity `key` (var_words() words).
+  void add_phase_gadget(std::span<const uint64_t> key, uint8_t increment) {
+    phase_.add(key, increment);
+  }
+  /// Adds the phase increment * (value of the XOR of the listed qubits), 1 to 3 qubits.
+  void apply_phase_gadget(std::span<const size_t> qubits, uint8_t increment);
+  /// Introduces a fresh path variable x_n on qubit q (rows[q] gains bit n); with `phase_bit` the
+  /// new variable carries a phase of pi, turning |0> into |-> instead of |+>.
+  void add_affine_coordinate(size_t q, bool phase_bit);
+  /// Keeps only the paths with normal . x == value, eliminating the variable at normal's lowest
+  /// set bit. `normal` has var_words() words, is non-zero, and may be one of the rows.
+  void restrict_affine(std::span<const uint64_t> normal, bool value);
+
+ private:
+  /// Makes rows hold at least `words` words each, re-laying them out when the stride is short.
+  void ensure_row_words(size_t words);
+
+  size_t num_qubits_ = 0;
+  size_t num_vars_ = 0;
+  size_t stride_ = 0;
+  std::vector<uint64_t> offset_;
+  std::vector<uint64_t> rows_;
+  PhaseMap phase_;
+  ChaCha8Rng rng_;
+  std::vector<uint64_t> scratch_;  // reused key buffer of the gadget and restriction updates
+  std::vector<uint64_t> normal_;   // copy of the restriction normal, which may alias a row
+  PhaseMap spare_phase_;           // reused target map of restrict_affine
+};
+
+}  // namespace velkor

@@ -1,0 +1,125 @@
+#include "simulator/state_vector.h"
+
+#include <bit>
+#include <cmath>
+#include <vector>
+
+namespace velkor {
+namespace {
+
+constexpr float kHalfSqrt2 = 0.70710677f;
+constexpr float kCos[8] = {1, kHalfSqrt2, 0, -kHalfSqrt2, -1, -kHalfSqrt2, 0, kHalfSqrt2};
+constexpr float kSin[8] = {0, kHalfSqrt2, 1, kHalfSqrt2, 0, -kHalfSqrt2, -1, -kHalfSqrt2};
+
+std::string too_large(size_t num_qubits) {
+  return "cannot allocate a state vector of " + std::to_string(num_qubits) + " qubits (2^" +
+         std::to_string(num_qubits) + " amplitudes)";
+}
+
+}  // namespace
+
+Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian order) {
+  size_t nq = sim.num_qubits();
+  size_t n = sim.num_vars();
+  if (nq > kMaxStateVectorQubits) return unexpected(too_large(nq));
+  size_t size = size_t{1} << nq;
+  Amplitudes out;
+  out.data.reset(static_cast<std::complex<float>*>(std::calloc(size, sizeof(std::complex<float>))));
+  if (!out.data) return unexpected(too_large(nq));
+  out.size = size;
+  std::complex<float>* amp = out.data.get();
+
+  auto bit_of = [&](size_t q) {
+    return order == Endian::kLittle ? uint64_t{1} << q : uint64_t{1} << (nq - 1 - q);
+  };
+  // Index change caused by flipping each path variable, and the start index (x = 0).
+  std::vector<uint64_t> delta(n, 0);
+  uint64_t index = 0;
+  for (size_t q = 0; q < nq; ++q) {
+    if (sim.offset(q)) index |= bit_of(q);
+    for_each_one(sim.row(q), n, [&](size_t j) { delta[j] ^= bit_of(q); });
+  }
+  // For each variable, the terms whose key contains it (CSR layout).
+  std::vector<uint8_t> coef;
+  std::vector<size_t> start(n + 1, 0);
+  sim.phase().for_each([&](std::span<const uint64_t> key, uint8_t c) {
+    coef.push_back(c);
+    for_each_one(key, n, [&](size_t j) { ++start[j + 1]; });
+  });
+  for (size_t j = 0; j < n; ++j) start[j + 1] += start[j];
+  std::vector<uint32_t> terms(start[n]);
+  {
+    std::vector<size_t> fill(start.begin(), start.end() - 1);
+    uint32_t t = 0;
+    sim.phase().for_each([&](std::span<const uint64_t> key, uint8_t) {
+      for_each_one(key, n, [&](size_t j) { terms[fill[j]++] = t; });
+      ++t;
+    });
+  }
+  std::vector<uint8_t> parity(coef.size(), 0);
+
+  float a = std::exp2f(static_cast<float>(n) * -0.5f);
+  amp[index] = {a, 0.0f};
+  uint64_t min_index = index;
+  unsigned min_k = 0;
+  unsigned k = 0;
+  uint64_t steps = n == 0 ? 0 : (uint64_t{1} << n);
+  for (uint64_t i = 1; i < steps; ++i) {
+    size_t j = static_cast<size_t>(std::countr_zero(i));
+    index ^= delta[j];
+    for (size_t e = start[j]; e < start[j + 1]; ++e) {
+      uint32_t t = terms[e];
+      parity[t] ^= 1;
+      k += parity[t] ? coef[t] : 8u - coef[t];
+    }
+    k &= 7;
+    amp[index] = {a * kCos[k], a * kSin[k]};
+    if (index < min_index) {
+      min_index = index;
+      min_k = k;
+    }
+  }
+  // Rotate by omega^(-k_min) so that the first non-zero amplitude is real and positive.
+  if (min_k != 0) {
+    unsigned r = (8 - min_k) & 7;
+    float c = kCos[r], s = kSin[r];
+    for (size_t e = 0; e < size; ++e) {
+      float re = amp[e].real(), im = amp[e].imag();
+      float re_c = re * c, im_s = im * s, re_s = re * s, im_c = im * c;
+      amp[e] = {re_c - im_s, re_s + im_c};
+    }
+  }
+  amp[min_index] = {a, 0.0f};
+  return out;
+}
+
+std::optional<BitVec> to_basis_coordinates(const Simulator& sim, const BitVec& target) {
+  size_t nq = sim.num_qubits();
+  size_t n = sim.num_vars();
+  std::vector<BitVec> rows;
+  rows.reserve(nq);
+  for (size_t q = 0; q < nq; ++q) rows.push_back(sim.row_vec(q));
+  std::vector<bool> rhs(nq);
+  for (size_t q = 0; q < nq; ++q) rhs[q] = target.get(q);
+  for (size_t j = 0; j < n; ++j) {
+    size_t pick = j;
+    while (pick < nq && !rows[pick].get(j)) ++pick;
+    if (pick == nq) return std::nullopt;
+    std::swap(rows[pick], rows[j]);
+    std::vector<bool>::swap(rhs[pick], rhs[j]);
+    for (size_t q = 0; q < nq; ++q) {
+      if (q != j && rows[q].get(j)) {
+        rows[q].xor_with(rows[j]);
+        rhs[q] = rhs[q] != rhs[j];
+      }
+    }
+  }
+  for (size_t q = n; q < nq; ++q) {
+    if (rhs[q] && rows[q].is_zero()) return std::nullopt;
+  }
+  BitVec x = BitVec::zeros(n);
+  for (size_t j = 0; j < n; ++j) x.set(j, rhs[j]);
+  return x;
+}
+
+}  // namespace velkor
