@@ -160,8 +160,7 @@ uint64_t ChaCha8Rng::uniform_inclusive(uint64_t low, uint64_t high) {
   uint64_t result = static_cast<uint64_t>(m >> 64);
   uint64_t tmp;
   if (__builtin_add_overflow(lo, range - 1, &tmp)) {
-    uint64_t y_hi =
-        static_cast<uint64_t>((static_cast<u128>(next_u64()) * range) >> 64);
+    uint64_t y_hi = static_cast<uint64_t>((static_cast<u128>(next_u64()) * range) >> 64);
     if (__builtin_add_overflow(lo, y_hi, &tmp)) result += 1;
   }
   return low + result;

@@ -69,6 +69,7 @@ void Simulator::apply_phase_gadget(std::span<const size_t> qubits, uint8_t incre
 }
 
 void Simulator::add_affine_coordinate(size_t q, bool phase_bit) {
+  ensure_num_qubits(q + 1);
   size_t n = num_vars_;
   ensure_row_words(words_for_bits(n + 1));
   // Existing keys have a zero bit n already; only their word count may change.

@@ -37,7 +37,9 @@ class Simulator {
   BitVec offset_vec() const { return BitVec::from_words(offset_, num_qubits_); }
 
   /// Row q: var_words() words over the path variables.
-  std::span<const uint64_t> row(size_t q) const { return {rows_.data() + q * stride_, var_words()}; }
+  std::span<const uint64_t> row(size_t q) const {
+    return {rows_.data() + q * stride_, var_words()};
+  }
   std::span<uint64_t> row(size_t q) { return {rows_.data() + q * stride_, var_words()}; }
   BitVec row_vec(size_t q) const { return BitVec::from_words(row(q), num_vars_); }
   /// rows[dst] ^= rows[src].
@@ -65,7 +67,8 @@ class Simulator {
   /// Adds the phase increment * (value of the XOR of the listed qubits), 1 to 3 qubits.
   void apply_phase_gadget(std::span<const size_t> qubits, uint8_t increment);
   /// Introduces a fresh path variable x_n on qubit q (rows[q] gains bit n); with `phase_bit` the
-  /// new variable carries a phase of pi, turning |0> into |-> instead of |+>.
+  /// new variable carries a phase of pi, turning |0> into |-> instead of |+>. Grows the
+  /// register to q + 1 qubits first.
   void add_affine_coordinate(size_t q, bool phase_bit);
   /// Keeps only the paths with normal . x == value, eliminating the variable at normal's lowest
   /// set bit. `normal` has var_words() words, is non-zero, and may be one of the rows.

@@ -37,12 +37,23 @@ void append_utf8(std::string& out, char32_t c) {
 // Appends `c` escaped; `quote` is the delimiter that needs a backslash.
 void append_escaped(std::string& out, char32_t c, char quote) {
   switch (c) {
-    case '\\': out += "\\\\"; return;
-    case '\t': out += "\\t"; return;
-    case '\r': out += "\\r"; return;
-    case '\n': out += "\\n"; return;
-    case '\0': out += "\\0"; return;
-    default: break;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\0':
+      out += "\\0";
+      return;
+    default:
+      break;
   }
   if (c == static_cast<char32_t>(quote)) {
     out += '\\';
