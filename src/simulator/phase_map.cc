@@ -74,7 +74,14 @@ void PhaseMap::reserve(size_t n) {
 }
 
 void PhaseMap::set_key_words(size_t key_words) {
-  if (key_words != key_words_) rehash(coef_.size(), key_words);
+  if (key_words == key_words_) return;
+  if (size_ == 0) {
+    // Nothing to move: re-slice the key buffer in place, keeping its capacity.
+    key_words_ = key_words;
+    keys_.assign(coef_.size() * key_words, 0);
+    return;
+  }
+  rehash(coef_.size(), key_words);
 }
 
 void PhaseMap::rehash(size_t capacity, size_t key_words) {

@@ -39,41 +39,44 @@ Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian orde
     if (sim.offset(q)) index |= bit_of(q);
     for_each_one(sim.row(q), n, [&](size_t j) { delta[j] ^= bit_of(q); });
   }
-  // For each variable, the terms whose key contains it (CSR layout).
-  std::vector<uint8_t> coef;
-  std::vector<size_t> start(n + 1, 0);
-  sim.phase().for_each([&](std::span<const uint64_t> key, uint8_t c) {
-    coef.push_back(c);
-    for_each_one(key, n, [&](size_t j) { ++start[j + 1]; });
-  });
-  for (size_t j = 0; j < n; ++j) start[j + 1] += start[j];
-  std::vector<uint32_t> terms(start[n]);
+  // Term parities as bitsets: masks[j] marks the terms whose key contains variable j, and
+  // coefficient bit b of every term is in coef_bits[b]. The phase of a path is then
+  // sum_b 2^b * popcount(parity & coef_bits[b]) mod 8, updated with one XOR per Gray step.
+  size_t num_terms = sim.phase().size();
+  size_t tw = words_for_bits(num_terms);
+  std::vector<uint64_t> masks(n * tw, 0), coef_bits(3 * tw, 0), parity(tw, 0);
   {
-    std::vector<size_t> fill(start.begin(), start.end() - 1);
-    uint32_t t = 0;
-    sim.phase().for_each([&](std::span<const uint64_t> key, uint8_t) {
-      for_each_one(key, n, [&](size_t j) { terms[fill[j]++] = t; });
+    size_t t = 0;
+    sim.phase().for_each([&](std::span<const uint64_t> key, uint8_t c) {
+      uint64_t bit = uint64_t{1} << (t % 64);
+      for_each_one(key, n, [&](size_t j) { masks[j * tw + t / 64] |= bit; });
+      for (size_t b = 0; b < 3; ++b) {
+        if ((c >> b) & 1) coef_bits[b * tw + t / 64] |= bit;
+      }
       ++t;
     });
   }
-  std::vector<uint8_t> parity(coef.size(), 0);
 
   float a = std::exp2f(static_cast<float>(n) * -0.5f);
-  amp[index] = {a, 0.0f};
+  std::complex<float> value[8];
+  for (unsigned k = 0; k < 8; ++k) value[k] = {a * kCos[k], a * kSin[k]};
+  amp[index] = value[0];
   uint64_t min_index = index;
   unsigned min_k = 0;
-  unsigned k = 0;
   uint64_t steps = n == 0 ? 0 : (uint64_t{1} << n);
   for (uint64_t i = 1; i < steps; ++i) {
     size_t j = static_cast<size_t>(std::countr_zero(i));
     index ^= delta[j];
-    for (size_t e = start[j]; e < start[j + 1]; ++e) {
-      uint32_t t = terms[e];
-      parity[t] ^= 1;
-      k += parity[t] ? coef[t] : 8u - coef[t];
+    const uint64_t* mask = masks.data() + j * tw;
+    unsigned k = 0;
+    for (size_t w = 0; w < tw; ++w) {
+      uint64_t p = parity[w] ^= mask[w];
+      k += static_cast<unsigned>(std::popcount(p & coef_bits[w]) +
+                                 2 * std::popcount(p & coef_bits[tw + w]) +
+                                 4 * std::popcount(p & coef_bits[2 * tw + w]));
     }
     k &= 7;
-    amp[index] = {a * kCos[k], a * kSin[k]};
+    amp[index] = value[k];
     if (index < min_index) {
       min_index = index;
       min_k = k;
