@@ -1,7 +1,10 @@
 #include "simulator/simulator.h"
 
 #include <algorithm>
+#include <string>
 
+#include "base/capacity_error.h"
+#include "base/checked_size.h"
 #include "base/internal_error.h"
 
 namespace velkor {
@@ -18,8 +21,18 @@ void Simulator::swap_rows(size_t a, size_t b) {
 
 void Simulator::ensure_num_qubits(size_t m) {
   if (m <= num_qubits_) return;
-  offset_.resize(words_for_bits(m), 0);
-  rows_.resize(m * stride_, 0);
+  auto refuse = [&] {
+    return CapacityError("cannot grow the register to " + std::to_string(m) + " qubits");
+  };
+  std::optional<uint64_t> row_words = checked_mul(m, stride_);
+  if (!row_words || *row_words > rows_.max_size()) throw refuse();
+  try {
+    rows_.resize(*row_words, 0);
+    offset_.resize(words_for_bits(m), 0);
+  } catch (const std::bad_alloc&) {
+    // Extra zero words beyond num_qubits_ leave the state as it was.
+    throw refuse();
+  }
   num_qubits_ = m;
 }
 

@@ -50,7 +50,8 @@ class Simulator {
   ChaCha8Rng& rng() { return rng_; }
   const ChaCha8Rng& rng() const { return rng_; }
 
-  /// Grows the register to `m` qubits (new qubits in |0>); never shrinks.
+  /// Grows the register to `m` qubits (new qubits in |0>); never shrinks. Throws CapacityError,
+  /// changing nothing, when `m` qubits cannot be allocated.
   void ensure_num_qubits(size_t m);
   /// A copy whose generator is the exact copy (copy_rng), one seeded from `seed`, or one seeded
   /// from the operating system.

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "base/capacity_error.h"
 #include "base/internal_error.h"
 #include "simulator/gates/gates.h"
 
@@ -117,6 +118,23 @@ TEST(Simulator, ManyVariablesCrossWordBoundaries) {
   EXPECT_EQ(copy.rng(), sim.rng());
   EXPECT_EQ(terms(copy), terms(sim));
   EXPECT_NE(sim.copied(false, 5).rng(), sim.rng());
+}
+
+}  // namespace
+}  // namespace velkor
+
+namespace velkor {
+namespace {
+
+TEST(Simulator, ImpossibleRegisterIsRefusedWithoutChange) {
+  Simulator sim = Simulator::new_with_optional_seed(0);
+  sim.add_affine_coordinate(1, false);
+  for (size_t m : {size_t{1} << 62, ~size_t{0}, size_t{1000000000000000}}) {
+    EXPECT_THROW(sim.ensure_num_qubits(m), CapacityError);
+    EXPECT_EQ(sim.num_qubits(), 2u);
+  }
+  t(sim, 1);
+  EXPECT_EQ(sim.phase().size(), 1u);
 }
 
 }  // namespace
