@@ -112,9 +112,11 @@ inline void plus_state(Simulator& sim, size_t q) {
   sim.add_affine_coordinate(q, false);
 }
 
-/// A random state on `num_qubits` qubits: X resets, Clifford+T gates, CCZ and Z measurements,
-/// chosen by `gen`; the record's own generator decides the measurements.
-inline Simulator random_state(std::mt19937_64& gen, size_t num_qubits, size_t ops, uint64_t seed) {
+/// A random state on `num_qubits` qubits: X resets, Clifford gates, CCZ, Z measurements and,
+/// with `allow_t`, T gates, chosen by `gen`; the record's generator decides the measurements.
+/// Without T the phases stay even often enough to reach the rank-two measurement updates.
+inline Simulator random_state(std::mt19937_64& gen, size_t num_qubits, size_t ops, uint64_t seed,
+                              bool allow_t = true) {
   Simulator sim = Simulator::new_with_optional_seed(seed);
   sim.ensure_num_qubits(num_qubits);
   auto qubit = [&] { return static_cast<size_t>(gen() % num_qubits); };
@@ -126,7 +128,7 @@ inline Simulator random_state(std::mt19937_64& gen, size_t num_qubits, size_t op
         plus_state(sim, a);
         break;
       case 2:
-        t(sim, a);
+        allow_t ? t(sim, a) : s(sim, a);
         break;
       case 3:
         s(sim, a);
@@ -138,7 +140,7 @@ inline Simulator random_state(std::mt19937_64& gen, size_t num_qubits, size_t op
         y(sim, a);
         break;
       case 6:
-        t_dag(sim, a);
+        allow_t ? t_dag(sim, a) : s_dag(sim, a);
         break;
       case 7:
       case 8:
