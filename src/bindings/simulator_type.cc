@@ -1,0 +1,193 @@
+#include "bindings/simulator_type.h"
+
+#include <new>
+#include <optional>
+#include <utility>
+
+#include "bindings/method.h"
+#include "bindings/parameters.h"
+#include "simulator/gates/gates.h"
+#include "simulator/measurements/measure_x.h"
+#include "simulator/measurements/measure_z.h"
+#include "simulator/simulator.h"
+#include "simulator/state_vector.h"
+
+namespace velkor::bindings {
+namespace {
+
+struct SimulatorClass {
+  static constexpr const char* kName = "Simulator";
+  using Core = Simulator;
+};
+using PySimulator = Wrapped<Simulator>;
+
+// ---- Core calls over target lists. Each first grows the register to cover every target, then
+// acts on each target (or pair, or triple) in the order given.
+
+template <void (*kOperation)(Simulator&, size_t)>
+void each_target(Simulator& sim, const QubitList& targets) {
+  sim.ensure_num_qubits(targets.extent());
+  for (size_t q : targets) kOperation(sim, q);
+}
+
+template <void (*kGate)(Simulator&, size_t, size_t)>
+void each_pair(Simulator& sim, const QubitList& targets) {
+  sim.ensure_num_qubits(targets.extent());
+  for (size_t i = 0; i < targets.size(); i += 2) kGate(sim, targets[i], targets[i + 1]);
+}
+
+template <void (*kGate)(Simulator&, size_t, size_t, size_t)>
+void each_triple(Simulator& sim, const QubitList& targets) {
+  sim.ensure_num_qubits(targets.extent());
+  for (size_t i = 0; i < targets.size(); i += 3) {
+    kGate(sim, targets[i], targets[i + 1], targets[i + 2]);
+  }
+}
+
+Outcomes measure_each(Simulator& sim, const QubitList& targets) {
+  sim.ensure_num_qubits(targets.extent());
+  Outcomes outcomes(targets.size());
+  for (size_t i = 0; i < targets.size(); ++i) outcomes[i] = measure_z_raw(sim, targets[i]).sign < 0;
+  return outcomes;
+}
+
+Expected<Amplitudes, OutOfMemory> dense_state(const Simulator& sim, Endian order) {
+  Expected<Amplitudes, std::string> amplitudes = state_vector(sim, order);
+  if (!amplitudes) return unexpected(OutOfMemory{std::move(amplitudes.error())});
+  return std::move(amplitudes.value());
+}
+
+// ---- Object lifecycle and the members that run attached.
+
+PyObject* new_simulator(PyTypeObject* type, Simulator sim) {
+  PySimulator* self = PyObject_GC_New(PySimulator, type);
+  if (self == nullptr) return nullptr;
+  new (&self->claims) Claims();
+  new (&self->core) Simulator(std::move(sim));
+  PyObject_GC_Track(self);
+  return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* construct(PyTypeObject* type, std::optional<uint64_t> seed) {
+  return new_simulator(type, Simulator::new_with_optional_seed(seed));
+}
+
+PyObject* copy(PySimulator& self, bool copy_rng, std::optional<uint64_t> seed) {
+  if (copy_rng && seed)
+    return raise_error(PyExc_ValueError, "copy_rng and seed cannot both be specified");
+  return new_simulator(Py_TYPE(&self), self.core.copied(copy_rng, seed));
+}
+
+PyObject* repr(PyObject* self) {
+  PySimulator& object = wrapped<SimulatorClass>(self);
+  ClaimGuard claim(object.claims, Access::kShared);
+  if (!claim) return nullptr;
+  return PyUnicode_FromFormat("Simulator(num_qubits=%zu)", object.core.num_qubits());
+}
+
+PyObject* num_qubits(PyObject* self, void*) {
+  PySimulator& object = wrapped<SimulatorClass>(self);
+  ClaimGuard claim(object.claims, Access::kShared);
+  if (!claim) return nullptr;
+  return PyLong_FromSize_t(object.core.num_qubits());
+}
+
+void dealloc(PyObject* self) {
+  PyObject_GC_UnTrack(self);
+  PySimulator& object = wrapped<SimulatorClass>(self);
+  object.core.~Simulator();
+  object.claims.~Claims();
+  Py_TYPE(self)->tp_free(self);
+}
+
+// Instances hold no Python references; the collector only needs what the base class visits.
+int traverse(PyObject* self, visitproc visit, void* arg) {
+  traverseproc base = Py_TYPE(self)->tp_base->tp_traverse;
+  return base != nullptr ? base(self, visit, arg) : 0;
+}
+
+int clear(PyObject* self) {
+  inquiry base = Py_TYPE(self)->tp_base->tp_clear;
+  return base != nullptr ? base(self) : 0;
+}
+
+// Calls made through the tuple-and-dict protocol (Simulator.__new__(Simulator, ...)) take the
+// same path as ordinary calls, which go straight to tp_vectorcall.
+PyObject* new_from_tuple(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return PyVectorcall_Call(reinterpret_cast<PyObject*>(type), args, kwargs);
+}
+
+// ---- The class.
+
+constexpr Access kShared = Access::kShared;
+constexpr Access kExclusive = Access::kExclusive;
+
+template <FixedString kSignature, Access kAccess, auto kBody, class... Params>
+PyMethodDef method() {
+  return bindings::method<SimulatorClass, kSignature, kAccess, kBody, Params...>();
+}
+
+using Single = Targets<>;
+
+PyMethodDef methods[] = {
+    method<"x($self, *targets)", kExclusive, each_target<x>, Single>(),
+    method<"y($self, *targets)", kExclusive, each_target<y>, Single>(),
+    method<"z($self, *targets)", kExclusive, each_target<z>, Single>(),
+    method<"s($self, *targets)", kExclusive, each_target<s>, Single>(),
+    method<"s_dag($self, *targets)", kExclusive, each_target<s_dag>, Single>(),
+    method<"t($self, *targets)", kExclusive, each_target<t>, Single>(),
+    method<"t_dag($self, *targets)", kExclusive, each_target<t_dag>, Single>(),
+    method<"cnot($self, *targets)", kExclusive, each_pair<cnot>,
+           Targets<2, "CNOT", PairWording::kControlTarget>>(),
+    method<"cx($self, *targets)", kExclusive, each_pair<cnot>,
+           Targets<2, "CNOT", PairWording::kControlTarget>>(),
+    method<"cz($self, *targets)", kExclusive, each_pair<cz>, Targets<2, "CZ">>(),
+    method<"swap($self, *targets)", kExclusive, each_pair<swap>, Targets<2, "SWAP">>(),
+    method<"ccz($self, *targets)", kExclusive, each_triple<ccz>, Targets<3, "CCZ">>(),
+    method<"measure($self, target)", kExclusive, measure, Target>(),
+    method<"measure_z($self, target)", kExclusive, measure, Target>(),
+    method<"measure_many($self, *targets)", kExclusive, measure_each, Single>(),
+    method<"peek_probability($self, target)", kShared, peek_z_probability, Target>(),
+    method<"peek_z_probability($self, target)", kShared, peek_z_probability, Target>(),
+    method<"reset($self, *targets)", kExclusive, each_target<reset_z_raw>, Single>(),
+    method<"reset_z($self, *targets)", kExclusive, each_target<reset_z_raw>, Single>(),
+    method<"reset_x($self, *targets)", kExclusive, each_target<reset_x_raw>, Single>(),
+    method<"state_vector($self, *, endian=\"little\")", kShared, dense_state, EndianOption>(),
+    attached<SimulatorClass, "copy($self, *, copy_rng=False, seed=None)", kShared, copy,
+             FlagOption<"copy_rng">, SeedOption>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef getset[] = {
+    {"num_qubits", num_qubits, nullptr, "The number of qubits in the register.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyTypeObject make_type() {
+  PyTypeObject type{};
+  type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
+  type.tp_name = "velkor._core.Simulator";
+  type.tp_basicsize = sizeof(PySimulator);
+  type.tp_dealloc = dealloc;
+  type.tp_repr = repr;
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+  type.tp_doc = "Simulator(*, seed=None)\n--\n\n";
+  type.tp_traverse = traverse;
+  type.tp_clear = clear;
+  type.tp_methods = methods;
+  type.tp_getset = getset;
+  type.tp_new = new_from_tuple;
+  type.tp_vectorcall = constructor<SimulatorClass, construct, SeedOption>;
+  return type;
+}
+
+PyTypeObject type_object = make_type();
+
+}  // namespace
+
+PyTypeObject* simulator_type() {
+  if (PyType_Ready(&type_object) < 0) return nullptr;
+  return &type_object;
+}
+
+}  // namespace velkor::bindings
