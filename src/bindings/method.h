@@ -98,10 +98,11 @@ PyObject* frame(FunctionName function, Claims* claims, Access access, PyObject* 
                 Py_ssize_t nargsf, PyObject* kwnames, Finish&& finish) noexcept {
   static_assert(sizeof...(Params) <= kMaxParams);
   static constexpr std::array<Param, sizeof...(Params)> kParams{Params::kParam...};
+  static constexpr Signature kSignature{kParams};
   try {
     BoundArguments bound;
     size_t nargs = static_cast<size_t>(PyVectorcall_NARGS(nargsf));
-    if (!bind_arguments(function, kParams, args, nargs, kwnames, bound)) return nullptr;
+    if (!bind_arguments(function, kSignature, args, nargs, kwnames, bound)) return nullptr;
     std::optional<ClaimGuard> claim;
     if (claims != nullptr && !claim.emplace(*claims, access)) return nullptr;
     std::tuple<Params...> params;

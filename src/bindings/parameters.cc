@@ -54,12 +54,12 @@ bool to_bool(PyObject* object, bool& value) {
 
 bool check_target_groups(const QubitList& targets, unsigned arity, const char* gate,
                          PairWording wording) {
-  std::string name = gate;
+  auto name = [&] { return std::string(gate); };
   if (arity == 2 && targets.size() % 2 != 0) {
-    return value_error(name + " requires an even number of targets");
+    return value_error(name() + " requires an even number of targets");
   }
   if (arity == 3 && targets.size() % 3 != 0) {
-    return value_error(name + " requires a multiple of three targets");
+    return value_error(name() + " requires a multiple of three targets");
   }
   if (!targets.check_indices()) return false;
   for (size_t i = 0; arity == 2 && i < targets.size(); i += 2) {
@@ -67,12 +67,12 @@ bool check_target_groups(const QubitList& targets, unsigned arity, const char* g
     const char* what = wording == PairWording::kControlTarget
                            ? " control and target must be different qubits (both were "
                            : " pair endpoints must be different qubits (both were ";
-    return value_error(name + what + std::to_string(targets[i]) + ")");
+    return value_error(name() + what + std::to_string(targets[i]) + ")");
   }
   for (size_t i = 0; arity == 3 && i < targets.size(); i += 3) {
     size_t a = targets[i], b = targets[i + 1], c = targets[i + 2];
     if (a != b && a != c && b != c) continue;
-    return value_error(name + " triple endpoints must be different (got " + std::to_string(a) +
+    return value_error(name() + " triple endpoints must be different (got " + std::to_string(a) +
                        ", " + std::to_string(b) + ", " + std::to_string(c) + ")");
   }
   return true;

@@ -35,7 +35,7 @@ enum class PairWording {
 /// Checks the grouping of `targets` into pairs or triples for the gate `gate`: the count
 /// ("{} requires an even number of targets" / "{} requires a multiple of three targets",
 /// ValueError), then the indices (IndexError), then the endpoints of each group in order
-/// (ValueError). `arity` 1 checks the indices only.
+/// (ValueError).
 bool check_target_groups(const QubitList& targets, unsigned arity, const char* gate,
                          PairWording wording);
 
@@ -47,7 +47,10 @@ struct Targets {
   QubitList qubits;
 
   bool convert(std::span<PyObject* const> items) { return qubits.convert(items); }
-  bool resolve() { return check_target_groups(qubits, kArity, kGate.text, kWording); }
+  bool resolve() {
+    if constexpr (kArity == 1) return qubits.check_indices();
+    return check_target_groups(qubits, kArity, kGate.text, kWording);
+  }
   const QubitList& value() const { return qubits; }
 };
 

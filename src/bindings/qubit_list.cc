@@ -2,13 +2,6 @@
 
 namespace velkor::bindings {
 
-bool to_int64(PyObject* object, int64_t& value) {
-  long long converted = PyLong_AsLongLong(object);
-  if (converted == -1 && PyErr_Occurred()) return false;
-  value = converted;
-  return true;
-}
-
 bool to_qubit_index(int64_t value, size_t& qubit) {
   if (value < 0) {
     PyErr_Format(PyExc_IndexError, "qubit index %lld must be non-negative",
@@ -34,18 +27,12 @@ bool QubitList::convert(std::span<PyObject* const> items) {
   return true;
 }
 
-bool QubitList::check_indices() const {
+bool QubitList::report_negative() const {
   size_t unused;
-  for (size_t i = 0; i < size_; ++i) {
-    if (!to_qubit_index(static_cast<int64_t>(data_[i]), unused)) return false;
+  for (size_t q : *this) {
+    if (!to_qubit_index(static_cast<int64_t>(q), unused)) return false;
   }
   return true;
-}
-
-size_t QubitList::extent() const {
-  size_t extent = 0;
-  for (size_t q : *this) extent = q + 1 > extent ? q + 1 : extent;
-  return extent;
 }
 
 }  // namespace velkor::bindings

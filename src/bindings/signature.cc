@@ -17,13 +17,8 @@ std::string prefix(FunctionName function) {
   return std::string(function.owner) + "." + function.name + "()";
 }
 
-bool too_many_positional(FunctionName function, std::span<const Param> params, size_t nargs) {
-  size_t positional = 0, required = 0;
-  for (const Param& p : params) {
-    if (p.kind != ParamKind::kPositional) continue;
-    ++positional;
-    required += p.required;
-  }
+bool too_many_positional(FunctionName function, const Signature& signature, size_t nargs) {
+  size_t positional = signature.positional, required = signature.required_positional;
   std::string takes = required == positional ? std::to_string(positional)
                                              : "from " + std::to_string(required) + " to " +
                                                    std::to_string(positional);
@@ -57,18 +52,13 @@ bool report_missing(FunctionName function, std::span<const Param> params, const 
 
 }  // namespace
 
-bool bind_arguments(FunctionName function, std::span<const Param> params, PyObject* const* args,
+bool bind_arguments(FunctionName function, const Signature& signature, PyObject* const* args,
                     size_t nargs, PyObject* kwnames, BoundArguments& out) {
+  std::span<const Param> params = signature.params;
   // Positional arguments fill the leading positional parameters; `*targets` takes the rest.
-  size_t positional = 0;
-  bool var_positional = false;
-  for (const Param& p : params) {
-    positional += p.kind == ParamKind::kPositional;
-    var_positional |= p.kind == ParamKind::kVarPositional;
-  }
-  size_t filled = nargs < positional ? nargs : positional;
+  size_t filled = nargs < signature.positional ? nargs : signature.positional;
   for (size_t i = 0; i < filled; ++i) out.values[i] = args[i];
-  if (var_positional) out.rest = {args + filled, nargs - filled};
+  if (signature.var_positional) out.rest = {args + filled, nargs - filled};
 
   if (kwnames != nullptr) {
     Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
@@ -93,9 +83,14 @@ bool bind_arguments(FunctionName function, std::span<const Param> params, PyObje
     }
   }
 
-  if (nargs > positional && !var_positional) return too_many_positional(function, params, nargs);
-  if (report_missing(function, params, out, ParamKind::kPositional, "positional")) return false;
-  if (report_missing(function, params, out, ParamKind::kKeywordOnly, "keyword-only")) return false;
+  if (nargs > signature.positional && !signature.var_positional) {
+    return too_many_positional(function, signature, nargs);
+  }
+  if (nargs < signature.required_positional || signature.required_keyword_only) {
+    if (report_missing(function, params, out, ParamKind::kPositional, "positional")) return false;
+    if (report_missing(function, params, out, ParamKind::kKeywordOnly, "keyword-only"))
+      return false;
+  }
   return true;
 }
 

@@ -30,6 +30,24 @@ struct FunctionName {
 
 inline constexpr size_t kMaxParams = 4;
 
+/// A parameter list with the counts the binder needs, computed at compile time.
+struct Signature {
+  std::span<const Param> params;
+  size_t positional = 0;           // parameters that positional arguments fill
+  size_t required_positional = 0;  // of those, the ones without a default
+  bool var_positional = false;     // a `*targets` parameter takes the remaining ones
+  bool required_keyword_only = false;
+
+  constexpr explicit Signature(std::span<const Param> list) : params(list) {
+    for (const Param& p : list) {
+      positional += p.kind == ParamKind::kPositional;
+      required_positional += p.kind == ParamKind::kPositional && p.required;
+      var_positional |= p.kind == ParamKind::kVarPositional;
+      required_keyword_only |= p.kind == ParamKind::kKeywordOnly && p.required;
+    }
+  }
+};
+
 /// The arguments of one call, matched to the parameters.
 struct BoundArguments {
   /// The argument given for each parameter (borrowed), or null when it was not given.
@@ -39,11 +57,12 @@ struct BoundArguments {
 };
 
 /// Matches a vectorcall's arguments (`nargs` positional ones, then one per name in `kwnames`) to
-/// `params` by the rules of a Python function with the same signature. On failure raises
-/// TypeError in the interpreter's wording ("{}() got an unexpected keyword argument '{}'", "{}()
-/// got multiple values for argument '{}'", "{}() takes {} positional arguments but {} {} given",
+/// the parameters of `signature` by the rules of a Python function with the same signature. On
+/// failure raises TypeError in the interpreter's wording ("{}() got an unexpected keyword argument
+/// '{}'", "{}() got multiple values for argument '{}'", "{}() takes {} positional arguments but {}
+/// {} given",
 /// "{}() missing {} required {} {}: {}") and returns false. Allocates nothing on success.
-bool bind_arguments(FunctionName function, std::span<const Param> params, PyObject* const* args,
+bool bind_arguments(FunctionName function, const Signature& signature, PyObject* const* args,
                     size_t nargs, PyObject* kwnames, BoundArguments& out);
 
 }  // namespace velkor::bindings
