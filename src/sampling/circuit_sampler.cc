@@ -1,0 +1,204 @@
+#include "sampling/circuit_sampler.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "base/capacity_error.h"
+#include "base/checked_size.h"
+#include "base/internal_error.h"
+#include "sampling/shot_executor.h"
+
+namespace velkor {
+namespace {
+
+// The fixed key of the reference run's generator ("velkor reference sample key....").
+constexpr std::array<uint32_t, 8> kReferenceKey = {0x6b6c6576, 0x7220726f, 0x72656665, 0x65636e65,
+                                                   0x6d617320, 0x20656c70, 0x2079656b, 0x2e2e2e2e};
+
+// Adds up f(instruction) over the list.
+template <class F>
+size_t sum_over(const std::vector<Instruction>& instructions, F&& f) {
+  size_t total = 0;
+  for (const Instruction& instruction : instructions) total += f(instruction);
+  return total;
+}
+
+size_t fault_sites_of(const Instruction& instruction) {
+  if (const Noise* noise = std::get_if<Noise>(&instruction)) {
+    return std::visit([](const auto& channel) { return channel.targets.size(); }, noise->channel);
+  }
+  if (const Measure* m = std::get_if<Measure>(&instruction)) {
+    return m->flip_probability ? m->targets.size() : 0;
+  }
+  if (const MeasureProducts* m = std::get_if<MeasureProducts>(&instruction)) {
+    return m->flip_probability ? m->products.size() : 0;
+  }
+  return 0;
+}
+
+bool is_pauli_channel(const Instruction& instruction) {
+  const Noise* noise = std::get_if<Noise>(&instruction);
+  return noise && (std::holds_alternative<PauliChannel1>(noise->channel) ||
+                   std::holds_alternative<PauliChannel2>(noise->channel));
+}
+
+// k distinct indices from [0, n), uniformly, by Floyd's method: draws min(k, n - k) indices and
+// takes the complement when that is smaller. `chosen` is a zeroed bitmap of n bits, returned
+// zeroed.
+Fixed choose_fault_sites(ChaCha8Rng& rng, uint64_t n, uint64_t k, std::vector<uint64_t>& chosen) {
+  Fixed mode;
+  mode.complement = n - k < k;
+  uint64_t m = std::min(k, n - k);
+  mode.sites.reserve(m);
+  for (uint64_t j = n - m; j < n; ++j) {
+    uint64_t t = rng.uniform_inclusive(0, j);
+    uint64_t pick = get_bit(chosen, t) ? j : t;
+    flip_bit(chosen, pick);
+    mode.sites.push_back(pick);
+  }
+  for (uint64_t site : mode.sites) flip_bit(chosen, site);
+  std::sort(mode.sites.begin(), mode.sites.end());
+  return mode;
+}
+
+// Reserves room for `rows` rows of `width` entries, refusing sizes that cannot exist.
+template <class T>
+void reserve_rows(std::vector<T>& v, uint64_t rows, uint64_t width) {
+  std::optional<uint64_t> n = checked_mul(rows, width);
+  if (!n || *n > v.max_size()) {
+    throw CapacityError("cannot allocate " + std::to_string(rows) + " shots of " +
+                        std::to_string(width) + " values each");
+  }
+  try {
+    v.reserve(*n);
+  } catch (const std::bad_alloc&) {
+    throw CapacityError("cannot allocate " + std::to_string(rows) + " shots of " +
+                        std::to_string(width) + " values each");
+  }
+}
+
+}  // namespace
+
+Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_options(
+    const Circuit& circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect) {
+  CircuitSampler sampler;
+  sampler.instructions_ = circuit.instructions;
+  sampler.num_qubits_ = circuit.num_qubits;
+  size_t num_detectors = sampler.num_detectors();
+  sampler.postselected_.assign(num_detectors, 0);
+  for (uint64_t index : postselect) {
+    check_invariant(index < num_detectors, "postselected detector index is out of range");
+    check_invariant(!sampler.postselected_[index],
+                    "postselected detector index appears more than once");
+    sampler.postselected_[index] = 1;
+  }
+
+  ShotExecutor executor(sampler.instructions_, sampler.num_qubits_, sampler.num_observables());
+  ChaCha8Rng reference_rng = ChaCha8Rng::from_key(kReferenceKey);
+  ShotOutcome outcome = executor.run(reference_rng, Noiseless{}, {}, {});
+  if (Failed* failed = std::get_if<Failed>(&outcome)) {
+    return unexpected(
+        MeasurementError{std::move(failed->message), std::nullopt, failed->measurement});
+  }
+  check_invariant(std::holds_alternative<Accepted>(outcome),
+                  "internal error: entered unreachable code: reference generation does not "
+                  "postselect");
+  sampler.reference_detectors_.assign(executor.detectors().begin(), executor.detectors().end());
+  sampler.reference_observables_.assign(executor.observables().begin(),
+                                        executor.observables().end());
+  sampler.num_fault_sites_ = sum_over(sampler.instructions_, fault_sites_of);
+  sampler.has_pauli_channels_ =
+      std::any_of(sampler.instructions_.begin(), sampler.instructions_.end(), is_pauli_channel);
+  sampler.rng_ = seed ? ChaCha8Rng::seed_from_u64(*seed) : ChaCha8Rng::from_os_rng();
+  return sampler;
+}
+
+size_t CircuitSampler::num_measurements() const {
+  return sum_over(instructions_, [](const Instruction& instruction) -> size_t {
+    if (const Measure* m = std::get_if<Measure>(&instruction)) return m->targets.size();
+    if (const MeasureProducts* m = std::get_if<MeasureProducts>(&instruction)) {
+      return m->products.size();
+    }
+    return 0;
+  });
+}
+
+size_t CircuitSampler::num_detectors() const {
+  return sum_over(instructions_, [](const Instruction& instruction) -> size_t {
+    return std::holds_alternative<Detector>(instruction);
+  });
+}
+
+size_t CircuitSampler::num_observables() const {
+  size_t count = 0;
+  for (const Instruction& instruction : instructions_) {
+    if (const ObservableInclude* o = std::get_if<ObservableInclude>(&instruction)) {
+      count = std::max<size_t>(count, o->index + 1);
+    }
+  }
+  return count;
+}
+
+size_t CircuitSampler::num_exp_vals() const {
+  return sum_over(instructions_, [](const Instruction& instruction) -> size_t {
+    const ExpVal* e = std::get_if<ExpVal>(&instruction);
+    return e ? e->products.size() : 0;
+  });
+}
+
+std::optional<std::string> CircuitSampler::fixed_fault_error(uint64_t k) const {
+  if (has_pauli_channels_) {
+    return "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2";
+  }
+  if (k > num_fault_sites_) {
+    return "num_faults (" + std::to_string(k) + ") exceeds the number of fault sites (" +
+           std::to_string(num_fault_sites_) + ")";
+  }
+  return std::nullopt;
+}
+
+Expected<CircuitSamples, SampleError> CircuitSampler::sample_with(
+    uint64_t shots, std::optional<uint64_t> num_faults, const std::function<bool()>& interrupted) {
+  if (num_faults) {
+    std::optional<std::string> refusal = fixed_fault_error(*num_faults);
+    if (refusal) throw InternalError(*refusal);
+  }
+  ShotExecutor executor(instructions_, num_qubits_, num_observables());
+  CircuitSamples out;
+  reserve_rows(out.measurements, shots, num_measurements());
+  reserve_rows(out.detectors, shots, num_detectors());
+  reserve_rows(out.observables, shots, reference_observables_.size());
+  reserve_rows(out.exp_vals, shots, num_exp_vals());
+  std::vector<uint64_t> chosen;
+  if (num_faults) chosen.assign(words_for_bits(num_fault_sites_), 0);
+
+  using Clock = std::chrono::steady_clock;
+  auto last_check = Clock::now();
+  for (uint64_t shot = 0; shot < shots; ++shot) {
+    if (interrupted && Clock::now() - last_check > std::chrono::milliseconds(50)) {
+      if (interrupted()) return unexpected(SampleError{SampleInterrupted{}});
+      last_check = Clock::now();
+    }
+    FaultMode mode = Probabilistic{};
+    if (num_faults) mode = choose_fault_sites(rng_, num_fault_sites_, *num_faults, chosen);
+    ShotOutcome outcome = executor.run(rng_, std::move(mode), reference_detectors_, postselected_);
+    if (Failed* failed = std::get_if<Failed>(&outcome)) {
+      return unexpected(
+          SampleError{MeasurementError{std::move(failed->message), shot, failed->measurement}});
+    }
+    if (std::holds_alternative<Discarded>(outcome)) continue;
+    out.measurements.insert(out.measurements.end(), executor.record().begin(),
+                            executor.record().end());
+    out.detectors.insert(out.detectors.end(), executor.detectors().begin(),
+                         executor.detectors().end());
+    for (size_t i = 0; i < reference_observables_.size(); ++i) {
+      out.observables.push_back(executor.observables()[i] ^ reference_observables_[i]);
+    }
+    out.exp_vals.insert(out.exp_vals.end(), executor.exp_vals().begin(), executor.exp_vals().end());
+    ++out.accepted_shots;
+  }
+  out.total_shots = shots;
+  return out;
+}
+
+}  // namespace velkor

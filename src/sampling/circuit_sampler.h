@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "base/expected.h"
+#include "circuit/circuit.h"
+#include "simulator/measurement_error.h"
+#include "simulator/rng.h"
+
+namespace velkor {
+
+/// The accepted shots of one sampling call, row after row (one byte per bit).
+struct CircuitSamples {
+  std::vector<uint8_t> measurements;
+  std::vector<uint8_t> detectors;
+  std::vector<uint8_t> observables;
+  std::vector<double> exp_vals;
+  size_t total_shots = 0;
+  size_t accepted_shots = 0;
+};
+
+/// A sampling call stopped because the caller's interrupt check asked it to.
+struct SampleInterrupted {};
+
+using SampleError = std::variant<MeasurementError, SampleInterrupted>;
+
+/// A validated circuit prepared once for repeated sampling: its instruction list, the noiseless
+/// reference detector and observable values, the postselection flags and its own random stream,
+/// which every sampling call advances.
+class CircuitSampler {
+ public:
+  /// Runs the circuit once without noise on a fixed-key generator to get the reference values,
+  /// counts the fault sites and seeds the stream from `seed` (or the operating system).
+  /// `postselect` holds distinct detector indices below num_detectors(). Fails with the
+  /// reference run's refusal, its measurement index set and no shot index.
+  static Expected<CircuitSampler, MeasurementError> from_circuit_with_options(
+      const Circuit& circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect);
+
+  size_t num_qubits() const { return num_qubits_; }
+  size_t num_fault_sites() const { return num_fault_sites_; }
+  /// Counts recomputed from the instruction list on every call.
+  size_t num_measurements() const;
+  size_t num_detectors() const;
+  size_t num_observables() const;
+  size_t num_exp_vals() const;
+
+  /// Why fixed-fault sampling with `k` faults is refused, or nothing when it is allowed.
+  std::optional<std::string> fixed_fault_error(uint64_t k) const;
+
+  /// Samples `shots` shots: each fails independently at its fault sites, or, with `num_faults`,
+  /// exactly that many uniformly chosen sites fail. Detectors and observables are reported
+  /// relative to the reference; postselected shots are dropped. `interrupted` is called at least
+  /// every tenth of a second; when it returns true the call stops with SampleInterrupted. The
+  /// stream keeps every draw made, also when the call fails. Throws CapacityError before drawing
+  /// when the result cannot be allocated.
+  Expected<CircuitSamples, SampleError> sample_with(uint64_t shots,
+                                                    std::optional<uint64_t> num_faults,
+                                                    const std::function<bool()>& interrupted = {});
+
+ private:
+  CircuitSampler() = default;
+
+  std::vector<Instruction> instructions_;
+  size_t num_qubits_ = 0;
+  std::vector<uint8_t> reference_detectors_;
+  std::vector<uint8_t> reference_observables_;
+  std::vector<uint8_t> postselected_;
+  size_t num_fault_sites_ = 0;
+  ChaCha8Rng rng_;
+  bool has_pauli_channels_ = false;
+};
+
+}  // namespace velkor

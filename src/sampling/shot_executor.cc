@@ -1,0 +1,237 @@
+#include "sampling/shot_executor.h"
+
+#include <optional>
+
+#include "base/internal_error.h"
+#include "simulator/gates/gates.h"
+#include "simulator/measurements/measure_x.h"
+#include "simulator/measurements/measure_z.h"
+#include "simulator/noise/noise_channels.h"
+#include "simulator/observables/measure_pauli_product.h"
+#include "simulator/observables/pauli_product_expectation.h"
+
+namespace velkor {
+namespace {
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+void apply_gate(Simulator& sim, const Gate& gate) {
+  const std::vector<uint64_t>& q = gate.targets;
+  size_t arity = gate_arity(gate.kind);
+  for (size_t i = 0; i + arity <= q.size(); i += arity) {
+    switch (gate.kind) {
+      case GateKind::I:
+        break;
+      case GateKind::X:
+        x(sim, q[i]);
+        break;
+      case GateKind::Y:
+        y(sim, q[i]);
+        break;
+      case GateKind::Z:
+        z(sim, q[i]);
+        break;
+      case GateKind::S:
+        s(sim, q[i]);
+        break;
+      case GateKind::S_DAG:
+        s_dag(sim, q[i]);
+        break;
+      case GateKind::T:
+        t(sim, q[i]);
+        break;
+      case GateKind::T_DAG:
+        t_dag(sim, q[i]);
+        break;
+      case GateKind::CX:
+        cnot(sim, q[i], q[i + 1]);
+        break;
+      case GateKind::CZ:
+        cz(sim, q[i], q[i + 1]);
+        break;
+      case GateKind::SWAP:
+        swap(sim, q[i], q[i + 1]);
+        break;
+      case GateKind::CCZ:
+        ccz(sim, q[i], q[i + 1], q[i + 2]);
+        break;
+    }
+  }
+}
+
+// Pauli codes: 1 X, 2 Y, 3 Z.
+uint8_t pauli_code(Pauli p) { return static_cast<uint8_t>(static_cast<uint8_t>(p) + 1); }
+
+}  // namespace
+
+ShotExecutor::ShotExecutor(std::span<const Instruction> instructions, size_t num_qubits,
+                           size_t num_observables)
+    : instructions_(instructions),
+      num_qubits_(num_qubits),
+      num_observables_(num_observables),
+      sim_(ChaCha8Rng::seed_from_u64(0)) {}
+
+bool ShotExecutor::decide_fault(FaultMode& mode, double probability) {
+  if (Fixed* fixed = std::get_if<Fixed>(&mode)) return fixed->next_fault();
+  return sim_.rng().bernoulli(probability);
+}
+
+bool ShotExecutor::parity(std::span<const uint64_t> lookbacks) const {
+  bool value = false;
+  for (uint64_t k : lookbacks) value ^= record_bit(k);
+  return value;
+}
+
+ShotOutcome ShotExecutor::run(ChaCha8Rng& rng, FaultMode mode,
+                              std::span<const uint8_t> reference_detectors,
+                              std::span<const uint8_t> postselected) {
+  sim_.clear_state();
+  sim_.rng() = rng;
+  sim_.ensure_num_qubits(num_qubits_);
+  record_.clear();
+  detectors_.clear();
+  observables_.assign(num_observables_, 0);
+  exp_vals_.clear();
+  const bool noiseless = std::holds_alternative<Noiseless>(mode);
+
+  auto run_noise = [&](const NoiseChannel& channel) -> void {
+    std::visit(Overloaded{
+                   [&](const PauliError& c) {
+                     for (uint64_t q : c.targets) {
+                       if (decide_fault(mode, c.probability))
+                         apply_pauli_code(sim_, q, pauli_code(c.pauli));
+                     }
+                   },
+                   [&](const Depolarize1& c) {
+                     for (uint64_t q : c.targets) {
+                       if (decide_fault(mode, c.probability)) {
+                         apply_pauli_code(sim_, q, sim_.rng().uniform_u8(1, 4));
+                       }
+                     }
+                   },
+                   [&](const Depolarize2& c) {
+                     for (const QubitPair& p : c.targets) {
+                       if (decide_fault(mode, c.probability)) {
+                         uint8_t code = sim_.rng().uniform_u8(1, 16);
+                         apply_pauli_code(sim_, p[0], code >> 2);
+                         apply_pauli_code(sim_, p[1], code & 3);
+                       }
+                     }
+                   },
+                   [&](const Depolarize3& c) {
+                     for (const QubitTriple& p : c.targets) {
+                       if (decide_fault(mode, c.probability)) {
+                         uint8_t code = sim_.rng().uniform_u8(1, 64);
+                         apply_pauli_code(sim_, p[0], (code >> 4) & 3);
+                         apply_pauli_code(sim_, p[1], (code >> 2) & 3);
+                         apply_pauli_code(sim_, p[2], code & 3);
+                       }
+                     }
+                   },
+                   [&](const PauliChannel1& c) {
+                     check_invariant(!std::holds_alternative<Fixed>(mode),
+                                     "internal error: entered unreachable code: Pauli channels are "
+                                     "rejected before fixed-fault sampling");
+                     for (uint64_t q : c.targets) pauli_channel1(sim_, q, c.probabilities);
+                   },
+                   [&](const PauliChannel2& c) {
+                     check_invariant(!std::holds_alternative<Fixed>(mode),
+                                     "internal error: entered unreachable code: Pauli channels are "
+                                     "rejected before fixed-fault sampling");
+                     std::span<const double, 15> probabilities(c.probabilities.data(), 15);
+                     for (const QubitPair& p : c.targets)
+                       pauli_channel2(sim_, p[0], p[1], probabilities);
+                   },
+               },
+               channel);
+  };
+
+  std::optional<ShotOutcome> outcome;
+  for (const Instruction& instruction : instructions_) {
+    std::visit(Overloaded{
+                   [&](const Gate& g) { apply_gate(sim_, g); },
+                   [&](const Feedback& f) {
+                     if (record_bit(f.lookback))
+                       apply_pauli_code(sim_, f.qubit, pauli_code(f.pauli));
+                   },
+                   [&](const Measure& m) {
+                     for (const MeasuredQubit& target : m.targets) {
+                       MeasureResult result;
+                       if (m.basis == Basis::Z) {
+                         result = measure_z_raw(sim_, target.qubit);
+                       } else {
+                         auto measured = measure_x_raw(sim_, target.qubit);
+                         if (!measured) {
+                           outcome = Failed{std::move(measured.error().message), record_.size()};
+                           return;
+                         }
+                         result = *measured;
+                       }
+                       bool bit = result.sign < 0;
+                       if (m.reset && bit) {
+                         if (m.basis == Basis::Z) {
+                           x(sim_, target.qubit);
+                         } else {
+                           z(sim_, target.qubit);
+                         }
+                       }
+                       bool flip = m.flip_probability && !noiseless &&
+                                   decide_fault(mode, *m.flip_probability);
+                       record_.push_back(bit ^ target.inverted ^ flip);
+                     }
+                   },
+                   [&](const MeasureProducts& m) {
+                     for (const PauliProduct& product : m.products) {
+                       auto measured = measure_pauli_product_raw(sim_, product);
+                       if (!measured) {
+                         outcome = Failed{std::move(measured.error().message), record_.size()};
+                         return;
+                       }
+                       bool flip = m.flip_probability && !noiseless &&
+                                   decide_fault(mode, *m.flip_probability);
+                       record_.push_back((measured->sign < 0) ^ flip);
+                     }
+                   },
+                   [&](const ExpVal& e) {
+                     if (noiseless) return;
+                     for (const PauliProduct& product : e.products) {
+                       exp_vals_.push_back(pauli_product_expectation(sim_, product));
+                     }
+                   },
+                   [&](const Reset& r) {
+                     for (uint64_t q : r.targets) {
+                       if (r.basis == Basis::Z) {
+                         reset_z_raw(sim_, q);
+                       } else {
+                         reset_x_raw(sim_, q);
+                       }
+                     }
+                   },
+                   [&](const Noise& n) {
+                     if (!noiseless) run_noise(n.channel);
+                   },
+                   [&](const Detector& d) {
+                     size_t index = detectors_.size();
+                     bool value = parity(d.lookbacks);
+                     if (!reference_detectors.empty()) value ^= reference_detectors[index] != 0;
+                     detectors_.push_back(value);
+                     if (value && !postselected.empty() && postselected[index])
+                       outcome = Discarded{};
+                   },
+                   [&](const ObservableInclude& o) {
+                     if (parity(o.lookbacks)) observables_[o.index] ^= 1;
+                   },
+               },
+               instruction);
+    if (outcome) break;
+  }
+  rng = sim_.rng();
+  return outcome ? std::move(*outcome) : ShotOutcome{Accepted{}};
+}
+
+}  // namespace velkor

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "circuit/instruction.h"
+#include "sampling/fault_mode.h"
+#include "simulator/simulator.h"
+
+namespace velkor {
+
+/// The shot ran to its end; its rows are in the executor's record, detectors, observables and
+/// exp_vals.
+struct Accepted {};
+/// A postselected detector fired; the shot stopped there.
+struct Discarded {};
+/// A measurement was refused; `measurement` is the position its result would have had in the
+/// shot's record.
+struct Failed {
+  std::string message;
+  size_t measurement;
+};
+using ShotOutcome = std::variant<Accepted, Discarded, Failed>;
+
+/// Runs a flat instruction list one shot at a time. The simulator and the per-shot rows are kept
+/// from shot to shot, so a shot allocates nothing once the buffers have grown.
+class ShotExecutor {
+ public:
+  /// `instructions` must outlive the executor.
+  ShotExecutor(std::span<const Instruction> instructions, size_t num_qubits,
+               size_t num_observables);
+
+  /// Runs one shot on a fresh all-zero register of num_qubits qubits that draws from `rng`
+  /// (advanced in place, whatever the outcome). Detector values are XORed with
+  /// `reference_detectors` when it is non-empty; a detector whose `postselected` flag is set and
+  /// whose value is 1 discards the shot.
+  ShotOutcome run(ChaCha8Rng& rng, FaultMode mode, std::span<const uint8_t> reference_detectors,
+                  std::span<const uint8_t> postselected);
+
+  /// Rows of the last accepted shot: measurement record (one byte per bit), detector and
+  /// observable bits, expectation values.
+  std::span<const uint8_t> record() const { return record_; }
+  std::span<const uint8_t> detectors() const { return detectors_; }
+  std::span<const uint8_t> observables() const { return observables_; }
+  std::span<const double> exp_vals() const { return exp_vals_; }
+
+ private:
+  bool decide_fault(FaultMode& mode, double probability);
+  bool record_bit(uint64_t lookback) const { return record_[record_.size() - lookback]; }
+  bool parity(std::span<const uint64_t> lookbacks) const;
+
+  std::span<const Instruction> instructions_;
+  size_t num_qubits_;
+  size_t num_observables_;
+  Simulator sim_;
+  std::vector<uint8_t> record_;
+  std::vector<uint8_t> detectors_;
+  std::vector<uint8_t> observables_;
+  std::vector<double> exp_vals_;
+};
+
+}  // namespace velkor
