@@ -1,0 +1,176 @@
+"""The module frame: exports, the exception type, the class, text signatures and the wording of
+binding and conversion errors."""
+
+import gc
+import inspect
+
+import numpy as np
+import pytest
+
+import velkor
+from velkor import _core
+
+# Every method of this class with its text signature.
+SIGNATURES = {
+    **{
+        name: "($self, *targets)"
+        for name in [
+            "x", "y", "z", "s", "s_dag", "t", "t_dag", "cnot", "cx", "cz", "swap", "ccz",
+            "measure_many", "reset", "reset_z", "reset_x",
+        ]
+    },
+    **{
+        name: "($self, target)"
+        for name in ["measure", "measure_z", "peek_probability", "peek_z_probability"]
+    },
+    "state_vector": '($self, *, endian="little")',
+    "copy": "($self, *, copy_rng=False, seed=None)",
+}
+
+
+def test_all_lists_the_exports_in_order():
+    order = ["Simulator", "CircuitSampler", "SampleResult", "MeasurementError"]
+    assert _core.__all__ == [name for name in order if hasattr(_core, name)]
+    assert {"Simulator", "MeasurementError"} <= set(_core.__all__)
+    assert velkor.__all__ == _core.__all__
+    assert all(getattr(velkor, name) is getattr(_core, name) for name in _core.__all__)
+    assert _core.__doc__ == ""
+
+
+def test_measurement_error_type():
+    error = _core.MeasurementError
+    assert (error.__name__, error.__module__, error.__qualname__) == (
+        "PyMeasurementError", "_core", "PyMeasurementError")
+    assert str(error) == "<class '_core.PyMeasurementError'>"
+    assert error.__bases__ == (Exception,)
+    assert error.__doc__ is None
+    assert set(vars(error)) == {"__module__", "__doc__", "__weakref__"}
+    assert str(error("refused")) == "refused"
+
+
+def test_simulator_class():
+    cls = _core.Simulator
+    assert (cls.__module__, cls.__name__) == ("velkor._core", "Simulator")
+    assert cls.__text_signature__ == "(*, seed=None)"
+    assert str(inspect.signature(cls)) == "(*, seed=None)"
+    assert cls.__bases__ == (object,)
+    sim = cls(seed=1)
+    assert gc.is_tracked(sim) and gc.get_referents(sim) == []
+    with pytest.raises(AttributeError):
+        sim.num_qubits = 3
+
+
+@pytest.mark.parametrize("name, signature", SIGNATURES.items())
+def test_method_text_signatures(name, signature):
+    method = getattr(_core.Simulator, name)
+    assert method.__text_signature__ == signature
+    assert method.__doc__ is None  # the docstring is exactly the signature block
+    inspect.signature(method)  # the signature parses
+
+
+def test_tuple_and_dict_construction_takes_the_same_path():
+    sim = _core.Simulator.__new__(_core.Simulator, seed=0)
+    sim.reset_x(0)
+    assert sim.measure(0) is True  # seed 0 draws a 1 first
+    with pytest.raises(TypeError, match=r"^Simulator.__new__\(\) got an unexpected keyword"):
+        _core.Simulator.__new__(_core.Simulator, sead=0)
+
+
+# ---- Binding errors, compared with what the interpreter says for a Python function of the
+# same signature.
+
+
+def python_twin(name):
+    """A plain Python function with the method's signature and qualified name."""
+    parameters = str(inspect.signature(getattr(_core.Simulator(seed=1), name)))
+    namespace = {}
+    exec(f"def {name}{parameters}: pass", namespace)
+    function = namespace[name]
+    function.__qualname__ = f"Simulator.{name}"
+    return function
+
+
+def bad_calls(name):
+    """Argument lists that fail to bind, for the method `name`."""
+    params = inspect.signature(getattr(_core.Simulator(seed=1), name)).parameters.values()
+    positional = [p for p in params if p.kind == p.POSITIONAL_OR_KEYWORD]
+    variadic = any(p.kind == p.VAR_POSITIONAL for p in params)
+    calls = [((), {"foo": 1}), ((), {"targets": 1})]
+    if not variadic:
+        calls += [((0,) * (len(positional) + extra), {}) for extra in (1, 2)]
+    if positional:
+        calls += [((), {}), ((0,), {positional[0].name: 0})]
+    return calls
+
+
+@pytest.mark.parametrize("name", SIGNATURES)
+def test_binding_errors_use_the_interpreters_wording(name):
+    twin = python_twin(name)
+    method = getattr(_core.Simulator(seed=1), name)
+    for args, kwargs in bad_calls(name):
+        with pytest.raises(TypeError) as expected:
+            twin(*args, **kwargs)
+        with pytest.raises(TypeError) as actual:
+            method(*args, **kwargs)
+        # The one difference: "takes 1 positional arguments" keeps the plural.
+        wording = str(expected.value).replace(
+            "takes 1 positional argument but", "takes 1 positional arguments but")
+        assert str(actual.value) == wording, (args, kwargs)
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda sim: sim.measure(), "Simulator.measure() missing 1 required positional argument: 'target'"),
+    (lambda sim: sim.measure(1, 2), "Simulator.measure() takes 1 positional arguments but 2 were given"),
+    (lambda sim: sim.state_vector(1), "Simulator.state_vector() takes 0 positional arguments but 1 was given"),
+    (lambda sim: sim.state_vector(1, endian="big"),
+     "Simulator.state_vector() takes 0 positional arguments but 1 was given"),
+    (lambda sim: sim.measure(1, target=2), "Simulator.measure() got multiple values for argument 'target'"),
+    (lambda sim: sim.x(1, foo=2), "Simulator.x() got an unexpected keyword argument 'foo'"),
+    (lambda sim: sim.copy(seed=1, copy_rng=True, extra=0),
+     "Simulator.copy() got an unexpected keyword argument 'extra'"),
+    (lambda sim: _core.Simulator(1), "Simulator.__new__() takes 0 positional arguments but 1 was given"),
+    (lambda sim: _core.Simulator(sead=1), "Simulator.__new__() got an unexpected keyword argument 'sead'"),
+])
+def test_binding_error_texts(call, message):
+    with pytest.raises(TypeError) as error:
+        call(_core.Simulator(seed=1))
+    assert str(error.value) == message
+    assert not hasattr(error.value, "__notes__")
+
+
+@pytest.mark.parametrize("call, error_type, parameter", [
+    (lambda sim: sim.x("0"), TypeError, "targets"),
+    (lambda sim: sim.x(0, 1.0), TypeError, "targets"),
+    (lambda sim: sim.cnot(0, 2**63), OverflowError, "targets"),
+    (lambda sim: sim.measure(None), TypeError, "target"),
+    (lambda sim: sim.peek_probability(-2**63 - 1), OverflowError, "target"),
+    (lambda sim: sim.state_vector(endian=b"big"), TypeError, "endian"),
+    (lambda sim: sim.copy(copy_rng=1), TypeError, "copy_rng"),
+    (lambda sim: sim.copy(seed=-1), OverflowError, "seed"),
+    (lambda sim: sim.copy(seed=2**64), OverflowError, "seed"),
+    (lambda sim: _core.Simulator(seed=1.0), TypeError, "seed"),
+    (lambda sim: _core.Simulator(seed="1"), TypeError, "seed"),
+])
+def test_conversion_errors_carry_a_note(call, error_type, parameter):
+    sim = _core.Simulator(seed=1)
+    with pytest.raises(error_type) as error:
+        call(sim)
+    assert error.value.__notes__ == [f"while processing '{parameter}'"]
+    assert sim.num_qubits == 0
+
+
+@pytest.mark.parametrize("value", [np.int64(3), np.uint8(3), True])
+def test_integer_like_targets_are_accepted(value):
+    sim = _core.Simulator(seed=1)
+    sim.x(value)
+    assert sim.num_qubits == int(value) + 1
+
+
+@pytest.mark.parametrize("flag", [True, np.True_, False, np.False_])
+def test_bool_like_flags_are_accepted(flag):
+    _core.Simulator(seed=1).copy(copy_rng=flag)
+
+
+@pytest.mark.parametrize("seed", [0, 2**64 - 1, np.uint64(2**64 - 1), None])
+def test_seeds_span_unsigned_64_bits(seed):
+    _core.Simulator(seed=seed)
