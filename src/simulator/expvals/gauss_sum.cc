@@ -57,6 +57,9 @@ std::complex<double> times_scaled(std::complex<double> r, GaussInt f, double sca
   return times(r, f.re * scale, f.im * scale);
 }
 
+/// Whether the row has a set bit; stops at the first non-zero word.
+bool coupled(const BitVec& row) { return row.first_one().has_value(); }
+
 }  // namespace
 
 std::complex<double> normalized_quadratic_gauss_sum(uint8_t constant, std::vector<uint8_t> linear,
@@ -65,19 +68,34 @@ std::complex<double> normalized_quadratic_gauss_sum(uint8_t constant, std::vecto
   size_t n = linear.size();
   if (n == 0) return r;
   std::vector<uint8_t> active(n, 1);
+  // The variables still active, ascending; entries deactivated by an elimination are dropped on
+  // the next scan.
+  std::vector<size_t> live(n);
+  for (size_t j = 0; j < n; ++j) live[j] = j;
   uint8_t acc = 0;
   // Working copies of single rows, reused across eliminations.
   BitVec rest_u, nbrs_v, rest_v, nbrs_p, lower;
 
   while (true) {
-    // A free variable with no linear term sums to a factor of 1.
-    for (size_t j = 0; j < n; ++j) {
-      if (active[j] && linear[j] == 0 && quadratic[j].is_zero()) active[j] = 0;
-    }
+    // Drop free variables without a linear term (each sums to a factor of 1) and find the lowest
+    // coupled variable. A droppable variable is never touched again (no row mentions it), so
+    // the scan may stop at the pivot and leave the rest to later scans; the final scan, which
+    // finds no pivot, visits every variable.
     std::optional<size_t> pivot;
-    for (size_t j = 0; j < n && !pivot; ++j) {
-      if (active[j] && !quadratic[j].is_zero()) pivot = j;
+    size_t keep = 0, next = 0;
+    for (; next < live.size() && !pivot; ++next) {
+      size_t j = live[next];
+      if (!active[j]) continue;
+      bool has_coupling = coupled(quadratic[j]);
+      if (linear[j] == 0 && !has_coupling) {
+        active[j] = 0;
+        continue;
+      }
+      live[keep++] = j;
+      if (has_coupling) pivot = j;
     }
+    live.erase(live.begin() + static_cast<std::ptrdiff_t>(keep),
+               live.begin() + static_cast<std::ptrdiff_t>(next));
     if (!pivot) break;
     size_t u = *pivot;
     std::optional<size_t> neighbour = quadratic[u].first_one();
