@@ -10,12 +10,12 @@
 namespace velkor {
 namespace {
 
-using testing::phase_at;
+using reference::phase_at;
 
 TEST(DirectionalDerivative, EqualsThePhaseDifferenceOnRandomStates) {
   std::mt19937_64 gen(11);
   for (int trial = 0; trial < 400; ++trial) {
-    Simulator sim = testing::random_state(gen, 2 + gen() % 7, 40, trial);
+    Simulator sim = reference::random_state(gen, 2 + gen() % 7, 40, trial);
     size_t n = sim.num_vars();
     for (uint64_t d = 0; d < (uint64_t{1} << n); d += 1 + gen() % 3) {
       QuadraticPhase form = directional_derivative(sim, std::span<const uint64_t>(&d, n ? 1 : 0));
@@ -56,7 +56,7 @@ TEST(DirectionalDerivative, HoldsAtSampledPointsOfStatesSpanningSeveralWords) {
   std::mt19937_64 gen(13);
   size_t n = 150;
   Simulator sim = Simulator::new_with_optional_seed(0);
-  for (size_t q = 0; q < n; ++q) testing::plus_state(sim, q);
+  for (size_t q = 0; q < n; ++q) reference::plus_state(sim, q);
   for (int round = 0; round < 6; ++round) {
     for (int i = 0; i < 2000; ++i) {
       size_t a = gen() % n, b = gen() % n;
@@ -93,7 +93,7 @@ TEST(DirectionalDerivative, HoldsAtSampledPointsOfStatesSpanningSeveralWords) {
 
 TEST(DirectionalDerivative, OnlyOddOverlapsContribute) {
   Simulator sim = Simulator::new_with_optional_seed(0);
-  for (size_t q = 0; q < 3; ++q) testing::plus_state(sim, q);
+  for (size_t q = 0; q < 3; ++q) reference::plus_state(sim, q);
   uint64_t both = 0b011, first = 0b001;
   sim.add_phase_gadget(std::span<const uint64_t>(&both, 1), 1);   // even overlap with d = x0 ^ x1
   sim.add_phase_gadget(std::span<const uint64_t>(&first, 1), 2);  // odd overlap, even coefficient

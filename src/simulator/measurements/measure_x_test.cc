@@ -11,8 +11,8 @@
 namespace velkor {
 namespace {
 
-using testing::plus_state;
-using testing::same_record;
+using reference::plus_state;
+using reference::same_record;
 
 PauliProduct x_on(size_t q) { return {{{q, Pauli::X}}, q + 1, false}; }
 
@@ -103,11 +103,11 @@ TEST(MeasureX, AgreesWithTheDenseProjectionOnRandomStates) {
   int refused = 0, coupled_rank_two = 0;
   for (int trial = 0; trial < 8000; ++trial) {
     size_t nq = 1 + gen() % 6;
-    Simulator sim = testing::random_state(gen, nq, 1 + gen() % 30, trial, trial % 2);
+    Simulator sim = reference::random_state(gen, nq, 1 + gen() % 30, trial, trial % 2);
     size_t q = gen() % nq;
-    testing::Dense psi = testing::dense_state(sim);
-    testing::Dense minus = testing::project(psi, x_on(q), -1);
-    double p1 = std::abs(testing::inner(minus, minus));
+    reference::Dense psi = reference::dense_state(sim);
+    reference::Dense minus = reference::project(psi, x_on(q), -1);
+    double p1 = std::abs(reference::inner(minus, minus));
     auto plan = classify_x_measurement(sim, q);
     auto peek = peek_x_probability(sim, q);
     Simulator before = sim;
@@ -127,10 +127,10 @@ TEST(MeasureX, AgreesWithTheDenseProjectionOnRandomStates) {
     ASSERT_NEAR(*peek, p1, 1e-9) << trial;
     int sign = result->sign;
     ASSERT_NEAR(result->probability, sign < 0 ? p1 : 1.0 - p1, 1e-9) << trial;
-    testing::Dense want = testing::project(psi, x_on(q), sign);
+    reference::Dense want = reference::project(psi, x_on(q), sign);
     double norm = std::sqrt(result->probability);
     for (auto& a : want) a /= norm;
-    ASSERT_TRUE(testing::same_ray(want, testing::dense_state(sim), 1e-9)) << trial;
+    ASSERT_TRUE(reference::same_ray(want, reference::dense_state(sim), 1e-9)) << trial;
   }
   EXPECT_GT(refused, 20);
   EXPECT_GT(coupled_rank_two, 5);

@@ -53,6 +53,7 @@ std::optional<std::pair<BitVec, BitVec>> rank_two_decomposition(std::span<const 
 Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simulator& sim,
                                                                     size_t q) {
   using Plan = XMeasurementPlan;
+  check_invariant(q < sim.num_qubits(), "measured qubit is outside the register");
   std::optional<BitVec> d = to_basis_coordinates(sim, BitVec::unit(sim.num_qubits(), q));
   if (!d) return Plan{Plan::NewCoordinate{}};
   QuadraticPhase form = directional_derivative(sim, d->words());

@@ -11,7 +11,7 @@ namespace velkor {
 namespace {
 
 using Plan = XMeasurementPlan;
-using testing::plus_state;
+using reference::plus_state;
 
 /// Adds increment on the parity of the listed variables (all below 64).
 void gadget(Simulator& sim, std::initializer_list<size_t> vars, uint8_t increment) {

@@ -13,7 +13,7 @@
 namespace velkor {
 namespace {
 
-using testing::same_record;
+using reference::same_record;
 
 constexpr double kTwo64 = 18446744073709551616.0;
 
@@ -21,7 +21,7 @@ constexpr double kTwo64 = 18446744073709551616.0;
 Simulator prepared(uint64_t seed) {
   Simulator sim = Simulator::new_with_optional_seed(seed);
   for (size_t q = 0; q < 3; ++q) {
-    testing::plus_state(sim, q);
+    reference::plus_state(sim, q);
     t(sim, q);
   }
   return sim;

@@ -16,7 +16,7 @@
 #include "simulator/observables/pauli_product.h"
 #include "simulator/simulator.h"
 
-namespace velkor::testing {
+namespace velkor::reference {
 
 using Dense = std::vector<std::complex<double>>;
 
@@ -160,4 +160,4 @@ inline Simulator random_state(std::mt19937_64& gen, size_t num_qubits, size_t op
   return sim;
 }
 
-}  // namespace velkor::testing
+}  // namespace velkor::reference
