@@ -18,17 +18,16 @@ std::atomic<PyObject*> panic_exception{nullptr};
 PyObject* exception_type_once(std::atomic<PyObject*>& slot, const char* name, const char* doc,
                               PyObject* base) {
   if (PyObject* type = slot.load(std::memory_order_acquire)) return type;
-  PyObject* fresh = PyErr_NewExceptionWithDoc(name, doc, base, nullptr);
-  if (fresh == nullptr) {
+  PyRef fresh = PyRef::steal(PyErr_NewExceptionWithDoc(name, doc, base, nullptr));
+  if (!fresh) {
     PyErr_Clear();
     return raise_error(PyExc_RuntimeError, "Failed to initialize new exception type.");
   }
   PyObject* expected = nullptr;
-  if (!slot.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
-    Py_DECREF(fresh);
+  if (!slot.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) {
     return expected;
   }
-  return fresh;
+  return fresh.release();  // the slot keeps this reference for the life of the process
 }
 
 // The exception being raised, normalised, with its traceback attached; clears the indicator.
@@ -39,9 +38,8 @@ PyRef take_exception() {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef owned_type = PyRef::steal(type), owned_traceback = PyRef::steal(traceback);
   if (traceback != nullptr) PyException_SetTraceback(value, traceback);
-  Py_XDECREF(type);
-  Py_XDECREF(traceback);
   return PyRef::steal(value);
 #endif
 }
