@@ -95,11 +95,14 @@ def bad_calls(name):
     params = inspect.signature(getattr(_core.Simulator(seed=1), name)).parameters.values()
     positional = [p for p in params if p.kind == p.POSITIONAL_OR_KEYWORD]
     variadic = any(p.kind == p.VAR_POSITIONAL for p in params)
+    required = [p for p in params if p.default is p.empty and p.kind != p.VAR_POSITIONAL]
     calls = [((), {"foo": 1}), ((), {"targets": 1})]
     if not variadic:
         calls += [((0,) * (len(positional) + extra), {}) for extra in (1, 2)]
     if positional:
-        calls += [((), {}), ((0,), {positional[0].name: 0})]
+        calls += [((0,), {positional[0].name: 0})]
+    if required:
+        calls += [((), {})]
     return calls
 
 
