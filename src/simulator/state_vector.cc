@@ -1,5 +1,6 @@
 #include "simulator/state_vector.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <vector>
@@ -39,7 +40,33 @@ Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian orde
     if (sim.offset(q)) index |= bit_of(q);
     for_each_one(sim.row(q), n, [&](size_t j) { delta[j] ^= bit_of(q); });
   }
-  // Term parities as bitsets: masks[j] marks the terms whose key contains variable j, and
+  // Walk the support along an echelon basis of these index changes, ordered by leading bit:
+  // the most frequently flipped direction then moves the index least, so writes stay local.
+  // dirs[i] is the path-variable change (a mask over the n <= 60 variables) of steps[i].
+  std::vector<uint64_t> steps, dirs;
+  {
+    std::array<uint64_t, 64> basis_step{}, basis_dir{};
+    for (size_t j = 0; j < n; ++j) {
+      uint64_t v = delta[j], d = uint64_t{1} << j;
+      while (true) {
+        int lead = 63 - std::countl_zero(v);
+        if (basis_step[lead] == 0) {
+          basis_step[lead] = v;
+          basis_dir[lead] = d;
+          break;
+        }
+        v ^= basis_step[lead];
+        d ^= basis_dir[lead];
+      }
+    }
+    for (size_t lead = 0; lead < 64; ++lead) {
+      if (basis_step[lead]) {
+        steps.push_back(basis_step[lead]);
+        dirs.push_back(basis_dir[lead]);
+      }
+    }
+  }
+  // Term parities as bitsets: masks[i] marks the terms whose parity flips along dirs[i], and
   // coefficient bit b of every term is in coef_bits[b]. The phase of a path is then
   // sum_b 2^b * popcount(parity & coef_bits[b]) mod 8, updated with one XOR per Gray step.
   size_t num_terms = sim.phase().size();
@@ -49,7 +76,9 @@ Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian orde
     size_t t = 0;
     sim.phase().for_each([&](std::span<const uint64_t> key, uint8_t c) {
       uint64_t bit = uint64_t{1} << (t % 64);
-      for_each_one(key, n, [&](size_t j) { masks[j * tw + t / 64] |= bit; });
+      for (size_t i = 0; i < n; ++i) {
+        if (std::popcount(key[0] & dirs[i]) & 1) masks[i * tw + t / 64] |= bit;
+      }
       for (size_t b = 0; b < 3; ++b) {
         if ((c >> b) & 1) coef_bits[b * tw + t / 64] |= bit;
       }
@@ -63,10 +92,10 @@ Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian orde
   amp[index] = value[0];
   uint64_t min_index = index;
   unsigned min_k = 0;
-  uint64_t steps = n == 0 ? 0 : (uint64_t{1} << n);
-  for (uint64_t i = 1; i < steps; ++i) {
+  uint64_t num_paths = uint64_t{1} << n;
+  for (uint64_t i = 1; i < num_paths; ++i) {
     size_t j = static_cast<size_t>(std::countr_zero(i));
-    index ^= delta[j];
+    index ^= steps[j];
     const uint64_t* mask = masks.data() + j * tw;
     unsigned k = 0;
     for (size_t w = 0; w < tw; ++w) {

@@ -29,8 +29,8 @@ inline constexpr size_t kMaxStateVectorQubits = 60;
 
 /// The dense state over 2^num_qubits basis states in the given qubit order, its global phase
 /// fixed so that the first non-zero amplitude is real and positive. Walks the 2^num_vars paths
-/// in Gray-code order, one row and term update per step. Fails with a message naming the
-/// register size when the vector cannot be allocated.
+/// in Gray-code order along an echelon basis of the support, one term-parity update per step. Fails
+/// with a message naming the register size when the vector cannot be allocated.
 Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian order);
 
 /// The unique path vector x with rows[q] . x == target[q] for every qubit, or nothing when no
