@@ -21,8 +21,15 @@ SIGNATURES = {
     },
     **{
         name: "($self, target)"
-        for name in ["measure", "measure_z", "peek_probability", "peek_z_probability"]
+        for name in ["measure", "measure_z", "peek_probability", "peek_z_probability", "measure_x",
+                     "peek_x_probability"]
     },
+    **{
+        name: "($self, *targets, p)"
+        for name in ["x_error", "y_error", "z_error", "depolarize1", "depolarize2", "depolarize3"]
+    },
+    "measure_observable": "($self, observable, *, flip_probability=0.0)",
+    "peek_observable_expectation": "($self, observable)",
     "state_vector": '($self, *, endian="little")',
     "copy": "($self, *, copy_rng=False, seed=None)",
 }
@@ -129,6 +136,9 @@ def test_binding_errors_use_the_interpreters_wording(name):
      "Simulator.state_vector() takes 0 positional arguments but 1 was given"),
     (lambda sim: sim.measure(1, target=2), "Simulator.measure() got multiple values for argument 'target'"),
     (lambda sim: sim.x(1, foo=2), "Simulator.x() got an unexpected keyword argument 'foo'"),
+    (lambda sim: sim.x_error(0, 1), "Simulator.x_error() missing 1 required keyword-only argument: 'p'"),
+    (lambda sim: sim.measure_observable("X", 0.5),
+     "Simulator.measure_observable() takes 1 positional arguments but 2 were given"),
     (lambda sim: sim.copy(seed=1, copy_rng=True, extra=0),
      "Simulator.copy() got an unexpected keyword argument 'extra'"),
     (lambda sim: _core.Simulator(1), "Simulator.__new__() takes 0 positional arguments but 1 was given"),
@@ -153,6 +163,13 @@ def test_binding_error_texts(call, message):
     (lambda sim: sim.copy(seed=2**64), OverflowError, "seed"),
     (lambda sim: _core.Simulator(seed=1.0), TypeError, "seed"),
     (lambda sim: _core.Simulator(seed="1"), TypeError, "seed"),
+    (lambda sim: sim.measure_x(1.5), TypeError, "target"),
+    (lambda sim: sim.x_error("0", p=0.5), TypeError, "targets"),
+    (lambda sim: sim.depolarize2(0, 1, p="0.5"), TypeError, "p"),
+    (lambda sim: sim.depolarize1(0, p=None), TypeError, "p"),
+    (lambda sim: sim.measure_observable(b"X"), TypeError, "observable"),
+    (lambda sim: sim.peek_observable_expectation(None), TypeError, "observable"),
+    (lambda sim: sim.measure_observable("X", flip_probability=None), TypeError, "flip_probability"),
 ])
 def test_conversion_errors_carry_a_note(call, error_type, parameter):
     sim = _core.Simulator(seed=1)

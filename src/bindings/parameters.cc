@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "bindings/numpy_array.h"
 #include "bindings/py_ref.h"
+#include "text/plain_decimal.h"
 #include "text/quoted.h"
 
 namespace velkor::bindings {
@@ -36,6 +39,12 @@ std::string quoted_python_text(PyObject* text) {
 
 bool value_error(const std::string& message) {
   PyErr_SetString(PyExc_ValueError, message.c_str());
+  return false;
+}
+
+bool check_str(PyObject* object) {
+  if (PyUnicode_Check(object)) return true;
+  PyErr_Format(PyExc_TypeError, "must be str, not %s", Py_TYPE(object)->tp_name);
   return false;
 }
 
@@ -80,10 +89,7 @@ bool check_target_groups(const QubitList& targets, unsigned arity, const char* g
 
 bool EndianOption::convert(PyObject* argument) {
   if (argument == nullptr) return true;
-  if (!PyUnicode_Check(argument)) {
-    PyErr_Format(PyExc_TypeError, "must be str, not %s", Py_TYPE(argument)->tp_name);
-    return false;
-  }
+  if (!check_str(argument)) return false;
   text = argument;
   return true;
 }
@@ -104,6 +110,36 @@ bool SeedOption::convert(PyObject* argument) {
   unsigned long long converted = PyLong_AsUnsignedLongLong(index.get());
   if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
   seed = converted;
+  return true;
+}
+
+bool to_double(PyObject* object, double& value) {
+  double converted = PyFloat_AsDouble(object);
+  if (converted == -1.0 && PyErr_Occurred()) return false;
+  value = converted;
+  return true;
+}
+
+bool check_probability(double p) {
+  if (p >= 0.0 && p <= 1.0) return true;  // false for NaN
+  return value_error("probability must be between 0 and 1, but got " + plain_decimal(p));
+}
+
+bool Observable::convert(PyObject* argument) {
+  if (!check_str(argument)) return false;
+  text = argument;
+  return true;
+}
+
+bool Observable::resolve() {
+  Py_ssize_t size = 0;
+  // Fails (UnicodeEncodeError, a ValueError) only for a text holding a lone surrogate.
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  if (utf8 == nullptr) return false;
+  Expected<PauliProduct, std::string> parsed =
+      from_compact(std::string_view(utf8, static_cast<size_t>(size)));
+  if (!parsed) return value_error(parsed.error());
+  product = std::move(parsed.value());
   return true;
 }
 

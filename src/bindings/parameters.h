@@ -10,6 +10,7 @@
 #include "bindings/qubit_list.h"
 #include "bindings/signature.h"
 #include "bits/bitvec.h"
+#include "simulator/observables/pauli_product.h"
 
 namespace velkor::bindings {
 
@@ -93,6 +94,36 @@ struct FlagOption {
 
   bool convert(PyObject* argument) { return argument == nullptr || to_bool(argument, flag); }
   bool value() const { return flag; }
+};
+
+/// Converts a real number (anything float() accepts without parsing text) to a double.
+bool to_double(PyObject* object, double& value);
+
+/// ValueError "probability must be between 0 and 1, but got {}" unless 0 <= p <= 1.
+bool check_probability(double p);
+
+/// `*, {kName}`: a probability in [0, 1], keyword-only; required, or 0.0 when `kRequired` is
+/// false and it is not given.
+template <FixedString kName, bool kRequired = true>
+struct Probability {
+  static constexpr Param kParam{kName.text, ParamKind::kKeywordOnly, kRequired};
+  double p = 0.0;
+
+  bool convert(PyObject* argument) { return argument == nullptr || to_double(argument, p); }
+  bool validate() { return check_probability(p); }
+  double value() const { return p; }
+};
+
+/// `observable`: a str in the compact Pauli form ("+XIZ", "-_Y"), read after every other
+/// argument has been checked; a malformed text is a ValueError with the reader's message.
+struct Observable {
+  static constexpr Param kParam{"observable", ParamKind::kPositional, true};
+  PyObject* text = nullptr;  // borrowed from the call's arguments
+  PauliProduct product;
+
+  bool convert(PyObject* argument);
+  bool resolve();
+  const PauliProduct& value() const { return product; }
 };
 
 }  // namespace velkor::bindings

@@ -9,6 +9,7 @@
 #include "base/expected.h"
 #include "bindings/exceptions.h"
 #include "bindings/numpy_array.h"
+#include "simulator/measurement_error.h"
 #include "simulator/state_vector.h"
 
 namespace velkor::bindings {
@@ -32,6 +33,12 @@ PyObject* to_python(const Outcomes& outcomes);
 
 inline PyObject* raise_failure(const OutOfMemory& failure) {
   return raise_error(PyExc_MemoryError, failure.message);
+}
+
+/// A refused measurement: MeasurementError (PyMeasurementError) with the error's display form.
+inline PyObject* raise_failure(const MeasurementError& failure) {
+  PyObject* type = measurement_error_type();
+  return type == nullptr ? nullptr : raise_error(type, failure.display());
 }
 
 template <class T, class E>

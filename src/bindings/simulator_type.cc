@@ -9,6 +9,9 @@
 #include "simulator/gates/gates.h"
 #include "simulator/measurements/measure_x.h"
 #include "simulator/measurements/measure_z.h"
+#include "simulator/noise/noise_channels.h"
+#include "simulator/observables/measure_pauli_product.h"
+#include "simulator/observables/pauli_product_expectation.h"
 #include "simulator/simulator.h"
 #include "simulator/state_vector.h"
 
@@ -22,25 +25,18 @@ struct SimulatorClass {
 using PySimulator = Wrapped<Simulator>;
 
 // ---- Core calls over target lists. Each first grows the register to cover every target, then
-// acts on each target (or pair, or triple) in the order given.
+// calls kOperation on each group of kArity consecutive targets (a target, a pair, a triple), in
+// the order given, followed by `extra` (a noise channel's probability).
 
-template <void (*kOperation)(Simulator&, size_t)>
-void each_target(Simulator& sim, const QubitList& targets) {
+template <size_t kArity, auto kOperation, class... Extra>
+void each_group(Simulator& sim, const QubitList& targets, Extra... extra) {
   sim.ensure_num_qubits(targets.extent());
-  for (size_t q : targets) kOperation(sim, q);
-}
-
-template <void (*kGate)(Simulator&, size_t, size_t)>
-void each_pair(Simulator& sim, const QubitList& targets) {
-  sim.ensure_num_qubits(targets.extent());
-  for (size_t i = 0; i < targets.size(); i += 2) kGate(sim, targets[i], targets[i + 1]);
-}
-
-template <void (*kGate)(Simulator&, size_t, size_t, size_t)>
-void each_triple(Simulator& sim, const QubitList& targets) {
-  sim.ensure_num_qubits(targets.extent());
-  for (size_t i = 0; i < targets.size(); i += 3) {
-    kGate(sim, targets[i], targets[i + 1], targets[i + 2]);
+  static_assert(kArity >= 1 && kArity <= 3);
+  for (size_t i = 0; i < targets.size(); i += kArity) {
+    if constexpr (kArity == 1) kOperation(sim, targets[i], extra...);
+    if constexpr (kArity == 2) kOperation(sim, targets[i], targets[i + 1], extra...);
+    if constexpr (kArity == 3)
+      kOperation(sim, targets[i], targets[i + 1], targets[i + 2], extra...);
   }
 }
 
@@ -128,30 +124,46 @@ PyMethodDef method() {
 }
 
 using Single = Targets<>;
+using P = Probability<"p">;  // the `p` of the noise channels
 
 PyMethodDef methods[] = {
-    method<"x($self, *targets)", kExclusive, each_target<x>, Single>(),
-    method<"y($self, *targets)", kExclusive, each_target<y>, Single>(),
-    method<"z($self, *targets)", kExclusive, each_target<z>, Single>(),
-    method<"s($self, *targets)", kExclusive, each_target<s>, Single>(),
-    method<"s_dag($self, *targets)", kExclusive, each_target<s_dag>, Single>(),
-    method<"t($self, *targets)", kExclusive, each_target<t>, Single>(),
-    method<"t_dag($self, *targets)", kExclusive, each_target<t_dag>, Single>(),
-    method<"cnot($self, *targets)", kExclusive, each_pair<cnot>,
+    method<"x($self, *targets)", kExclusive, each_group<1, x>, Single>(),
+    method<"y($self, *targets)", kExclusive, each_group<1, y>, Single>(),
+    method<"z($self, *targets)", kExclusive, each_group<1, z>, Single>(),
+    method<"s($self, *targets)", kExclusive, each_group<1, s>, Single>(),
+    method<"s_dag($self, *targets)", kExclusive, each_group<1, s_dag>, Single>(),
+    method<"t($self, *targets)", kExclusive, each_group<1, t>, Single>(),
+    method<"t_dag($self, *targets)", kExclusive, each_group<1, t_dag>, Single>(),
+    method<"cnot($self, *targets)", kExclusive, each_group<2, cnot>,
            Targets<2, "CNOT", PairWording::kControlTarget>>(),
-    method<"cx($self, *targets)", kExclusive, each_pair<cnot>,
+    method<"cx($self, *targets)", kExclusive, each_group<2, cnot>,
            Targets<2, "CNOT", PairWording::kControlTarget>>(),
-    method<"cz($self, *targets)", kExclusive, each_pair<cz>, Targets<2, "CZ">>(),
-    method<"swap($self, *targets)", kExclusive, each_pair<swap>, Targets<2, "SWAP">>(),
-    method<"ccz($self, *targets)", kExclusive, each_triple<ccz>, Targets<3, "CCZ">>(),
+    method<"cz($self, *targets)", kExclusive, each_group<2, cz>, Targets<2, "CZ">>(),
+    method<"swap($self, *targets)", kExclusive, each_group<2, swap>, Targets<2, "SWAP">>(),
+    method<"ccz($self, *targets)", kExclusive, each_group<3, ccz>, Targets<3, "CCZ">>(),
     method<"measure($self, target)", kExclusive, measure, Target>(),
     method<"measure_z($self, target)", kExclusive, measure, Target>(),
     method<"measure_many($self, *targets)", kExclusive, measure_each, Single>(),
     method<"peek_probability($self, target)", kShared, peek_z_probability, Target>(),
     method<"peek_z_probability($self, target)", kShared, peek_z_probability, Target>(),
-    method<"reset($self, *targets)", kExclusive, each_target<reset_z_raw>, Single>(),
-    method<"reset_z($self, *targets)", kExclusive, each_target<reset_z_raw>, Single>(),
-    method<"reset_x($self, *targets)", kExclusive, each_target<reset_x_raw>, Single>(),
+    method<"reset($self, *targets)", kExclusive, each_group<1, reset_z_raw>, Single>(),
+    method<"reset_z($self, *targets)", kExclusive, each_group<1, reset_z_raw>, Single>(),
+    method<"reset_x($self, *targets)", kExclusive, each_group<1, reset_x_raw>, Single>(),
+    method<"measure_x($self, target)", kExclusive, measure_x, Target>(),
+    method<"peek_x_probability($self, target)", kShared, peek_x_probability, Target>(),
+    method<"measure_observable($self, observable, *, flip_probability=0.0)", kExclusive,
+           measure_observable, Observable, Probability<"flip_probability", false>>(),
+    method<"peek_observable_expectation($self, observable)", kShared, pauli_product_expectation,
+           Observable>(),
+    method<"x_error($self, *targets, p)", kExclusive, each_group<1, x_error, double>, Single, P>(),
+    method<"y_error($self, *targets, p)", kExclusive, each_group<1, y_error, double>, Single, P>(),
+    method<"z_error($self, *targets, p)", kExclusive, each_group<1, z_error, double>, Single, P>(),
+    method<"depolarize1($self, *targets, p)", kExclusive, each_group<1, depolarize1, double>,
+           Single, P>(),
+    method<"depolarize2($self, *targets, p)", kExclusive, each_group<2, depolarize2, double>,
+           Targets<2, "depolarize2">, P>(),
+    method<"depolarize3($self, *targets, p)", kExclusive, each_group<3, depolarize3, double>,
+           Targets<3, "depolarize3">, P>(),
     method<"state_vector($self, *, endian=\"little\")", kShared, dense_state, EndianOption>(),
     attached<SimulatorClass, "copy($self, *, copy_rng=False, seed=None)", kShared, copy,
              FlagOption<"copy_rng">, SeedOption>(),
