@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "circuit/inline_vector.h"
 #include "simulator/observables/pauli_product.h"
 
 namespace velkor {
@@ -34,11 +35,25 @@ constexpr size_t gate_arity(GateKind kind) {
 using QubitPair = std::array<uint64_t, 2>;
 using QubitTriple = std::array<uint64_t, 3>;
 
+struct MeasuredQubit {
+  uint64_t qubit;
+  bool inverted;
+  bool operator==(const MeasuredQubit&) const = default;
+};
+
+// Target lists keep their first few values inline, so copying the instructions of a repeated
+// block rarely allocates. They read like std::vector.
+using Qubits = InlineVector<uint64_t, 2>;
+using QubitPairs = InlineVector<QubitPair, 1>;
+using QubitTriples = InlineVector<QubitTriple, 1>;
+using MeasuredQubits = InlineVector<MeasuredQubit, 1>;
+using Lookbacks = InlineVector<uint64_t, 2>;
+
 /// A unitary gate applied to each group of gate_arity(kind) consecutive targets, in order.
 /// CX and CZ always hold exactly one pair (control, target).
 struct Gate {
   GateKind kind;
-  std::vector<uint64_t> targets;
+  Qubits targets;
   bool operator==(const Gate&) const = default;
 };
 
@@ -50,19 +65,13 @@ struct Feedback {
   bool operator==(const Feedback&) const = default;
 };
 
-struct MeasuredQubit {
-  uint64_t qubit;
-  bool inverted;
-  bool operator==(const MeasuredQubit&) const = default;
-};
-
 /// Single-qubit measurements, one result per target; `reset` puts each qubit back in the
 /// outcome-0 state afterwards.
 struct Measure {
   Basis basis;
   bool reset;
   std::optional<double> flip_probability;
-  std::vector<MeasuredQubit> targets;
+  MeasuredQubits targets;
   bool operator==(const Measure&) const = default;
 };
 
@@ -81,7 +90,7 @@ struct ExpVal {
 
 struct Reset {
   Basis basis;
-  std::vector<uint64_t> targets;
+  Qubits targets;
   bool operator==(const Reset&) const = default;
 };
 
@@ -89,39 +98,39 @@ struct Reset {
 struct PauliError {
   Pauli pauli;
   double probability;
-  std::vector<uint64_t> targets;
+  Qubits targets;
   bool operator==(const PauliError&) const = default;
 };
 
 struct Depolarize1 {
   double probability;
-  std::vector<uint64_t> targets;
+  Qubits targets;
   bool operator==(const Depolarize1&) const = default;
 };
 
 struct Depolarize2 {
   double probability;
-  std::vector<QubitPair> targets;
+  QubitPairs targets;
   bool operator==(const Depolarize2&) const = default;
 };
 
 struct Depolarize3 {
   double probability;
-  std::vector<QubitTriple> targets;
+  QubitTriples targets;
   bool operator==(const Depolarize3&) const = default;
 };
 
 /// The three probabilities in written order.
 struct PauliChannel1 {
   std::array<double, 3> probabilities;
-  std::vector<uint64_t> targets;
+  Qubits targets;
   bool operator==(const PauliChannel1&) const = default;
 };
 
 /// The fifteen probabilities in written order (held on the heap to keep Instruction small).
 struct PauliChannel2 {
   std::vector<double> probabilities;
-  std::vector<QubitPair> targets;
+  QubitPairs targets;
   bool operator==(const PauliChannel2&) const = default;
 };
 
@@ -135,13 +144,13 @@ struct Noise {
 
 /// Lookbacks k >= 1 of the record targets rec[-k], in written order.
 struct Detector {
-  std::vector<uint64_t> lookbacks;
+  Lookbacks lookbacks;
   bool operator==(const Detector&) const = default;
 };
 
 struct ObservableInclude {
   uint64_t index;
-  std::vector<uint64_t> lookbacks;
+  Lookbacks lookbacks;
   bool operator==(const ObservableInclude&) const = default;
 };
 

@@ -83,11 +83,13 @@ constexpr std::array kNames = {
 Unexpected<std::string> fail(std::string message) { return unexpected(std::move(message)); }
 
 // Flattens pairs or triples into the gate's target list.
-template <size_t N>
-std::vector<uint64_t> flattened(const std::vector<std::array<uint64_t, N>>& groups) {
-  std::vector<uint64_t> out;
+template <size_t N, size_t M>
+Qubits flattened(const InlineVector<std::array<uint64_t, N>, M>& groups) {
+  Qubits out;
   out.reserve(groups.size() * N);
-  for (const auto& g : groups) out.insert(out.end(), g.begin(), g.end());
+  for (const auto& g : groups) {
+    for (uint64_t q : g) out.push_back(q);
+  }
   return out;
 }
 

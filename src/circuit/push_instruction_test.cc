@@ -62,7 +62,7 @@ TEST(ParseInstruction, UpperCasesNamesAndConvertsNumbers) {
 }
 
 TEST(PushInstruction, ConvertsEveryAcceptedName) {
-  using Q = std::vector<uint64_t>;
+  using Q = Qubits;
   PauliProduct x0y1{{{0, Pauli::X}, {1, Pauli::Y}}, 2, false};
   PauliProduct not_z2{{{2, Pauli::Z}}, 3, true};
   struct Case {

@@ -70,8 +70,8 @@ Expected<MeasuredQubit, std::string> qubit_target(std::string_view text, bool al
   return MeasuredQubit{*qubit, inverted};
 }
 
-Expected<std::vector<uint64_t>, std::string> qubits(std::span<const std::string_view> targets) {
-  std::vector<uint64_t> out;
+Expected<Qubits, std::string> qubits(std::span<const std::string_view> targets) {
+  Qubits out;
   out.reserve(targets.size());
   for (std::string_view t : targets) {
     auto q = qubit_target(t, false);
@@ -81,9 +81,8 @@ Expected<std::vector<uint64_t>, std::string> qubits(std::span<const std::string_
   return out;
 }
 
-Expected<std::vector<MeasuredQubit>, std::string> measured_qubits(
-    std::span<const std::string_view> targets) {
-  std::vector<MeasuredQubit> out;
+Expected<MeasuredQubits, std::string> measured_qubits(std::span<const std::string_view> targets) {
+  MeasuredQubits out;
   out.reserve(targets.size());
   for (std::string_view t : targets) {
     auto q = qubit_target(t, true);
@@ -93,13 +92,13 @@ Expected<std::vector<MeasuredQubit>, std::string> measured_qubits(
   return out;
 }
 
-Expected<std::vector<QubitPair>, std::string> paired_qubits(const AstInstruction& instruction) {
+Expected<QubitPairs, std::string> paired_qubits(const AstInstruction& instruction) {
   auto all = qubits(instruction.targets);
   if (!all) return unexpected(std::move(all.error()));
   if (all->size() % 2 != 0) {
     return unexpected(instruction.name + " requires an even number of targets");
   }
-  std::vector<QubitPair> out;
+  QubitPairs out;
   out.reserve(all->size() / 2);
   for (size_t k = 0; k < all->size(); k += 2) {
     uint64_t a = (*all)[k], b = (*all)[k + 1];
@@ -112,13 +111,13 @@ Expected<std::vector<QubitPair>, std::string> paired_qubits(const AstInstruction
   return out;
 }
 
-Expected<std::vector<QubitTriple>, std::string> tripled_qubits(const AstInstruction& instruction) {
+Expected<QubitTriples, std::string> tripled_qubits(const AstInstruction& instruction) {
   auto all = qubits(instruction.targets);
   if (!all) return unexpected(std::move(all.error()));
   if (all->size() % 3 != 0) {
     return unexpected(instruction.name + " requires a multiple of three targets");
   }
-  std::vector<QubitTriple> out;
+  QubitTriples out;
   out.reserve(all->size() / 3);
   for (size_t k = 0; k < all->size(); k += 3) {
     uint64_t a = (*all)[k], b = (*all)[k + 1], c = (*all)[k + 2];
@@ -184,9 +183,8 @@ Expected<uint64_t, std::string> record_lookback(std::string_view text) {
   return *k;
 }
 
-Expected<std::vector<uint64_t>, std::string> record_lookbacks(
-    std::span<const std::string_view> targets) {
-  std::vector<uint64_t> out;
+Expected<Lookbacks, std::string> record_lookbacks(std::span<const std::string_view> targets) {
+  Lookbacks out;
   out.reserve(targets.size());
   for (std::string_view t : targets) {
     auto k = record_lookback(t);

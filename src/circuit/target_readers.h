@@ -25,17 +25,16 @@ std::optional<uint64_t> decimal_u64(std::string_view digits);
 Expected<MeasuredQubit, std::string> qubit_target(std::string_view text, bool allow_inverted);
 
 /// Every target as a qubit, inversion not allowed.
-Expected<std::vector<uint64_t>, std::string> qubits(std::span<const std::string_view> targets);
+Expected<Qubits, std::string> qubits(std::span<const std::string_view> targets);
 
 /// Every target as a qubit, inversion allowed.
-Expected<std::vector<MeasuredQubit>, std::string> measured_qubits(
-    std::span<const std::string_view> targets);
+Expected<MeasuredQubits, std::string> measured_qubits(std::span<const std::string_view> targets);
 
 /// The targets as consecutive pairs of different qubits.
-Expected<std::vector<QubitPair>, std::string> paired_qubits(const AstInstruction& instruction);
+Expected<QubitPairs, std::string> paired_qubits(const AstInstruction& instruction);
 
 /// The targets as consecutive triples of three different qubits.
-Expected<std::vector<QubitTriple>, std::string> tripled_qubits(const AstInstruction& instruction);
+Expected<QubitTriples, std::string> tripled_qubits(const AstInstruction& instruction);
 
 /// A product such as "X0*!Y1*Z2" of the instruction `name`; span is one more than the largest
 /// qubit (saturating at the largest 64-bit value).
@@ -45,7 +44,6 @@ Expected<PauliProduct, std::string> pauli_product(std::string_view text, std::st
 Expected<uint64_t, std::string> record_lookback(std::string_view text);
 
 /// k of every record target.
-Expected<std::vector<uint64_t>, std::string> record_lookbacks(
-    std::span<const std::string_view> targets);
+Expected<Lookbacks, std::string> record_lookbacks(std::span<const std::string_view> targets);
 
 }  // namespace velkor
