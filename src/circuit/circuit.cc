@@ -1,7 +1,9 @@
 #include "circuit/circuit.h"
 
 #include <algorithm>
+#include <type_traits>
 
+#include "base/checked_size.h"
 #include "circuit/expansion.h"
 #include "circuit/statements.h"
 
@@ -32,74 +34,112 @@ std::optional<size_t> first_invalid_utf8(std::string_view text) {
   return std::nullopt;
 }
 
-// Every rec[-k] must reach a measurement made before it, in execution order.
-std::optional<std::string> check_record_references(const std::vector<Instruction>& instructions) {
-  uint64_t results = 0;
-  std::optional<uint64_t> too_far;
-  auto check = [&](uint64_t k) {
-    if (!too_far && k > results) too_far = k;
+// Measurement results an instruction adds to the record.
+uint64_t results_of(const Instruction& instruction) {
+  if (const auto* m = std::get_if<Measure>(&instruction)) return m->targets.size();
+  if (const auto* mpp = std::get_if<MeasureProducts>(&instruction)) return mpp->products.size();
+  return 0;
+}
+
+// The first lookback of `instruction` that reaches before `results` results, if any.
+std::optional<uint64_t> too_far(const Instruction& instruction, uint64_t results) {
+  auto first_beyond = [&](const Lookbacks& ks) -> std::optional<uint64_t> {
+    for (uint64_t k : ks) {
+      if (k > results) return k;
+    }
+    return std::nullopt;
   };
-  for (const Instruction& instruction : instructions) {
-    if (const auto* m = std::get_if<Measure>(&instruction)) {
-      results += m->targets.size();
-    } else if (const auto* mpp = std::get_if<MeasureProducts>(&instruction)) {
-      results += mpp->products.size();
-    } else if (const auto* feedback = std::get_if<Feedback>(&instruction)) {
-      check(feedback->lookback);
-    } else if (const auto* detector = std::get_if<Detector>(&instruction)) {
-      for (uint64_t k : detector->lookbacks) check(k);
-    } else if (const auto* observable = std::get_if<ObservableInclude>(&instruction)) {
-      for (uint64_t k : observable->lookbacks) check(k);
-    }
-    if (too_far) {
-      return "record target rec[-" + std::to_string(*too_far) +
-             "] refers before the beginning of the measurement record";
-    }
+  if (const auto* f = std::get_if<Feedback>(&instruction)) {
+    if (f->lookback > results) return f->lookback;
+  } else if (const auto* d = std::get_if<Detector>(&instruction)) {
+    return first_beyond(d->lookbacks);
+  } else if (const auto* o = std::get_if<ObservableInclude>(&instruction)) {
+    return first_beyond(o->lookbacks);
   }
   return std::nullopt;
 }
 
-// The largest qubit any instruction names, or nothing when none is named.
-std::optional<uint64_t> largest_qubit(const std::vector<Instruction>& instructions) {
+// Calls see(q) for every qubit `instruction` names.
+template <class F>
+void for_each_qubit(const Instruction& instruction, F&& see) {
+  auto see_all = [&](const auto& targets) {
+    for (const auto& t : targets) {
+      using T = std::decay_t<decltype(t)>;
+      if constexpr (std::is_same_v<T, uint64_t>) {
+        see(t);
+      } else if constexpr (std::is_same_v<T, MeasuredQubit>) {
+        see(t.qubit);
+      } else if constexpr (std::is_same_v<T, PauliProduct>) {
+        for (const auto& factor : t.factors) see(factor.first);
+      } else {
+        for (uint64_t q : t) see(q);
+      }
+    }
+  };
+  std::visit(
+      [&](const auto& op) {
+        using T = std::decay_t<decltype(op)>;
+        if constexpr (std::is_same_v<T, Feedback>) {
+          see(op.qubit);
+        } else if constexpr (std::is_same_v<T, MeasureProducts> || std::is_same_v<T, ExpVal>) {
+          see_all(op.products);
+        } else if constexpr (std::is_same_v<T, Noise>) {
+          std::visit([&](const auto& channel) { see_all(channel.targets); }, op.channel);
+        } else if constexpr (!std::is_same_v<T, Detector> &&
+                             !std::is_same_v<T, ObservableInclude>) {
+          see_all(op.targets);
+        }
+      },
+      instruction);
+}
+
+uint64_t saturating_add(uint64_t a, uint64_t b) { return checked_add(a, b).value_or(UINT64_MAX); }
+uint64_t saturating_mul(uint64_t a, uint64_t b) { return checked_mul(a, b).value_or(UINT64_MAX); }
+
+// Checks every rec[-k] against the results before it in execution order and finds the
+// largest qubit, without expanding: each block body is walked once, as its first repetition,
+// which sees the fewest earlier results; blocks repeated 0 times never run.
+Expected<std::optional<uint64_t>, std::string> check_records_and_find_largest_qubit(
+    const WrittenCircuit& circuit) {
+  const std::vector<Statement>& statements = circuit.statements;
+  struct Open {
+    size_t end;               // index after the block's body
+    uint64_t count;           // repetitions
+    uint64_t results_before;  // results before the block
+  };
+  std::vector<Open> open;
+  uint64_t results = 0;
   std::optional<uint64_t> largest;
   auto see = [&](uint64_t q) { largest = largest ? std::max(*largest, q) : q; };
-  auto see_products = [&](const std::vector<PauliProduct>& products) {
-    for (const PauliProduct& p : products) {
-      for (const auto& factor : p.factors) see(factor.first);
+  for (size_t i = 0;;) {
+    if (!open.empty() && i == open.back().end) {
+      Open block = open.back();
+      open.pop_back();
+      results = saturating_add(block.results_before,
+                               saturating_mul(results - block.results_before, block.count));
+      continue;
     }
-  };
-  auto see_groups = [&](const auto& groups) {
-    for (const auto& group : groups) {
-      for (uint64_t q : group) see(q);
+    if (i == statements.size()) break;
+    if (const auto* run = std::get_if<InstructionRun>(&statements[i])) {
+      for (size_t k = run->first; k < run->last; ++k) {
+        const Instruction& instruction = circuit.instructions[k];
+        if (std::optional<uint64_t> k_too_far = too_far(instruction, results)) {
+          return unexpected("record target rec[-" + std::to_string(*k_too_far) +
+                            "] refers before the beginning of the measurement record");
+        }
+        results = saturating_add(results, results_of(instruction));
+        for_each_qubit(instruction, see);
+      }
+      ++i;
+      continue;
     }
-  };
-  for (const Instruction& instruction : instructions) {
-    std::visit(
-        [&](const auto& op) {
-          using T = std::decay_t<decltype(op)>;
-          if constexpr (std::is_same_v<T, Gate> || std::is_same_v<T, Reset>) {
-            for (uint64_t q : op.targets) see(q);
-          } else if constexpr (std::is_same_v<T, Feedback>) {
-            see(op.qubit);
-          } else if constexpr (std::is_same_v<T, Measure>) {
-            for (const MeasuredQubit& t : op.targets) see(t.qubit);
-          } else if constexpr (std::is_same_v<T, MeasureProducts> || std::is_same_v<T, ExpVal>) {
-            see_products(op.products);
-          } else if constexpr (std::is_same_v<T, Noise>) {
-            std::visit(
-                [&](const auto& channel) {
-                  using C = std::decay_t<decltype(channel)>;
-                  if constexpr (std::is_same_v<C, Depolarize2> || std::is_same_v<C, Depolarize3> ||
-                                std::is_same_v<C, PauliChannel2>) {
-                    see_groups(channel.targets);
-                  } else {
-                    for (uint64_t q : channel.targets) see(q);
-                  }
-                },
-                op.channel);
-          }
-        },
-        instruction);
+    const Repeat& repeat = std::get<Repeat>(statements[i]);
+    if (repeat.count == 0) {
+      i += 1 + repeat.body_size;
+    } else {
+      open.push_back({i + 1 + repeat.body_size, repeat.count, results});
+      ++i;
+    }
   }
   return largest;
 }
@@ -113,17 +153,19 @@ Expected<Circuit, std::string> Circuit::try_parse(std::string_view text) {
   }
   auto written = read_statements(text);
   if (!written) return unexpected(std::move(written.error()));
+  // Refuse an oversized expansion before anything else is done with it.
+  if (auto size = checked_expanded_size(*written); !size)
+    return unexpected(std::move(size.error()));
+  auto largest = check_records_and_find_largest_qubit(*written);
+  if (!largest) return unexpected(std::move(largest.error()));
+  // A register one larger than the largest 64-bit index cannot be numbered.
+  if (*largest == UINT64_MAX) {
+    return unexpected("qubit index " + std::to_string(**largest) + " is too large");
+  }
   auto instructions = expand(std::move(*written));
   if (!instructions) return unexpected(std::move(instructions.error()));
-  if (auto message = check_record_references(*instructions)) {
-    return unexpected(std::move(*message));
-  }
-  std::optional<uint64_t> largest = largest_qubit(*instructions);
-  // A register one larger than the largest 64-bit index cannot be numbered.
-  if (largest == UINT64_MAX)
-    return unexpected("qubit index " + std::to_string(*largest) + " is too large");
   Circuit circuit;
-  circuit.num_qubits = largest ? *largest + 1 : 0;
+  circuit.num_qubits = *largest ? **largest + 1 : 0;
   circuit.instructions = std::move(*instructions);
   return circuit;
 }

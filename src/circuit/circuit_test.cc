@@ -44,6 +44,9 @@ TEST(Circuit, ExpandsBlocksInExecutionOrder) {
            {"M 0\nOBSERVABLE_INCLUDE(9) rec[-1]", "MO", 1},
            {"DEPOLARIZE2(0.1) 4 5\nTICK", "N", 6},
            {"X 18446744073709551614", "X", SIZE_MAX},
+           {"REPEAT 0 {\nX 9\n}\nY 1", "Y", 2},
+           {"M 0\nREPEAT 2 {\nDETECTOR rec[-1]\nM 0\n}", "MDMDM", 1},
+           {"REPEAT 2 {\nREPEAT 3 {\nM 0\n}\n}\nDETECTOR rec[-6]", "MMMMMMD", 1},
        }) {
     auto circuit = Circuit::try_parse(c.text);
     ASSERT_TRUE(circuit) << c.text << ": " << circuit.error();
@@ -78,6 +81,10 @@ TEST(Circuit, ReportsTheFirstFaultInStepOrder) {
            {"REPEAT 0 {\nM 0\n}\nDETECTOR rec[-1]", "record target rec[-1] " + record},
            {"REPEAT 2 {\nM 0\nDETECTOR rec[-2]\n}", "record target rec[-2] " + record},
            {"CX rec[-1] 0", "record target rec[-1] " + record},
+           {"REPEAT 2 {\nREPEAT 3 {\nM 0\n}\nDETECTOR rec[-4]\n}",
+            "record target rec[-4] " + record},
+           {"REPEAT 2 {\nREPEAT 3 {\nM 0\n}\n}\nDETECTOR rec[-7]",
+            "record target rec[-7] " + record},
            {"EXP_VAL X0\nDETECTOR rec[-1]", "record target rec[-1] " + record},
            {"M 0 1\nOBSERVABLE_INCLUDE(0) rec[-2] rec[-5] rec[-9]",
             "record target rec[-5] " + record},

@@ -52,8 +52,10 @@ std::string too_large(std::optional<uint64_t> size) {
 
 }  // namespace
 
-std::optional<uint64_t> expanded_size(const WrittenCircuit& circuit) {
-  return total_size(circuit, statement_sizes(circuit));
+Expected<uint64_t, std::string> checked_expanded_size(const WrittenCircuit& circuit) {
+  std::optional<uint64_t> total = total_size(circuit, statement_sizes(circuit));
+  if (!total || *total > kMaxExpandedInstructions) return unexpected(too_large(total));
+  return *total;
 }
 
 Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit) {

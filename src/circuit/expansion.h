@@ -15,14 +15,14 @@ namespace velkor {
 /// not fit in the memory of most machines).
 constexpr uint64_t kMaxExpandedInstructions = uint64_t{1} << 27;
 
-/// Number of instructions `circuit` expands to, or nothing beyond 64 bits. A block repeated
-/// 0 times counts 0 whatever its body. Cost: linear in the statements.
-std::optional<uint64_t> expanded_size(const WrittenCircuit& circuit);
+/// Number of instructions `circuit` expands to (a block repeated 0 times counts 0 whatever
+/// its body), or the message refusing it: beyond kMaxExpandedInstructions, or beyond 64 bits.
+/// Cost: linear in the statements.
+Expected<uint64_t, std::string> checked_expanded_size(const WrittenCircuit& circuit);
 
 /// The instructions in execution order, every block's body copied `count` times in a row;
-/// blocks that expand to nothing cost nothing. Fails at once, naming the size, when the
-/// expansion exceeds kMaxExpandedInstructions or cannot be allocated. Cost: linear in the
-/// expanded circuit.
+/// blocks that expand to nothing cost nothing. Fails at once like checked_expanded_size, or
+/// when the expansion cannot be allocated. Cost: linear in the expanded circuit.
 Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit);
 
 }  // namespace velkor

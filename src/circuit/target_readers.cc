@@ -40,7 +40,14 @@ class SeenQubits {
 std::optional<uint64_t> decimal_u64(std::string_view digits) {
   if (digits.empty()) return std::nullopt;
   uint64_t value = 0;
-  for (char c : digits) {
+  // Up to 19 digits cannot overflow.
+  size_t safe = std::min<size_t>(digits.size(), 19);
+  for (size_t k = 0; k < safe; ++k) {
+    unsigned d = static_cast<unsigned char>(digits[k]) - '0';
+    if (d > 9) return std::nullopt;
+    value = value * 10 + d;
+  }
+  for (char c : digits.substr(safe)) {
     if (c < '0' || c > '9') return std::nullopt;
     if (__builtin_mul_overflow(value, 10, &value) ||
         __builtin_add_overflow(value, static_cast<uint64_t>(c - '0'), &value)) {
