@@ -129,7 +129,7 @@ namespace {
 TEST(Simulator, ImpossibleRegisterIsRefusedWithoutChange) {
   Simulator sim = Simulator::new_with_optional_seed(0);
   sim.add_affine_coordinate(1, false);
-  for (size_t m : {size_t{1} << 62, ~size_t{0}, size_t{1000000000000000}}) {
+  for (size_t m : {size_t{1} << 60, size_t{1} << 62, ~size_t{0}}) {
     EXPECT_THROW(sim.ensure_num_qubits(m), CapacityError);
     EXPECT_EQ(sim.num_qubits(), 2u);
   }
