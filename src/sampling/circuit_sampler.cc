@@ -87,9 +87,9 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_opt
   size_t num_detectors = sampler.num_detectors();
   sampler.postselected_.assign(num_detectors, 0);
   for (uint64_t index : postselect) {
-    check_invariant(index < num_detectors, "postselected detector index is out of range");
-    check_invariant(!sampler.postselected_[index],
-                    "postselected detector index appears more than once");
+    std::string entry = "postselected detector index " + std::to_string(index);
+    if (index >= num_detectors) throw InternalError(entry + " is out of range");
+    if (sampler.postselected_[index]) throw InternalError(entry + " appears more than once");
     sampler.postselected_[index] = 1;
   }
 
@@ -133,6 +133,9 @@ size_t CircuitSampler::num_observables() const {
   size_t count = 0;
   for (const Instruction& instruction : instructions_) {
     if (const ObservableInclude* o = std::get_if<ObservableInclude>(&instruction)) {
+      // The largest index names one observable more than a 64-bit count can hold.
+      if (o->index == UINT64_MAX)
+        throw CapacityError("cannot allocate 18446744073709551616 observables");
       count = std::max<size_t>(count, o->index + 1);
     }
   }

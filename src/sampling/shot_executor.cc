@@ -1,7 +1,9 @@
 #include "sampling/shot_executor.h"
 
 #include <optional>
+#include <string>
 
+#include "base/capacity_error.h"
 #include "base/internal_error.h"
 #include "simulator/gates/gates.h"
 #include "simulator/measurements/measure_x.h"
@@ -21,7 +23,7 @@ template <class... F>
 Overloaded(F...) -> Overloaded<F...>;
 
 void apply_gate(Simulator& sim, const Gate& gate) {
-  const std::vector<uint64_t>& q = gate.targets;
+  const auto& q = gate.targets;
   size_t arity = gate_arity(gate.kind);
   for (size_t i = 0; i + arity <= q.size(); i += arity) {
     switch (gate.kind) {
@@ -74,7 +76,13 @@ ShotExecutor::ShotExecutor(std::span<const Instruction> instructions, size_t num
     : instructions_(instructions),
       num_qubits_(num_qubits),
       num_observables_(num_observables),
-      sim_(ChaCha8Rng::seed_from_u64(0)) {}
+      sim_(ChaCha8Rng::seed_from_u64(0)) {
+  try {
+    observables_.reserve(num_observables);
+  } catch (const std::exception&) {  // std::length_error or std::bad_alloc
+    throw CapacityError("cannot allocate " + std::to_string(num_observables) + " observables");
+  }
+}
 
 bool ShotExecutor::decide_fault(FaultMode& mode, double probability) {
   if (Fixed* fixed = std::get_if<Fixed>(&mode)) return fixed->next_fault();

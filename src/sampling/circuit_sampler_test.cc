@@ -1,0 +1,84 @@
+#include "sampling/circuit_sampler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/internal_error.h"
+
+namespace velkor {
+namespace {
+
+Circuit parse(const std::string& text) {
+  Expected<Circuit, std::string> circuit = Circuit::try_parse(text);
+  EXPECT_TRUE(circuit.has_value()) << text;
+  return std::move(circuit.value());
+}
+
+CircuitSampler build(const std::string& text, std::vector<uint64_t> postselect = {}) {
+  Expected<CircuitSampler, MeasurementError> sampler =
+      CircuitSampler::from_circuit_with_options(parse(text), 7, postselect);
+  EXPECT_TRUE(sampler.has_value());
+  return std::move(sampler.value());
+}
+
+std::string internal_error_of(auto&& call) {
+  try {
+    call();
+  } catch (const InternalError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// Preconditions that the Python layer checks first; the core refuses them as broken invariants.
+TEST(CircuitSampler, RefusesBrokenPreconditions) {
+  Circuit circuit = parse("M 0\nDETECTOR rec[-1]\nDETECTOR rec[-1]");
+  std::vector<uint64_t> out_of_range = {2}, repeated = {1, 1};
+  EXPECT_EQ(internal_error_of(
+                [&] { (void)CircuitSampler::from_circuit_with_options(circuit, 1, out_of_range); }),
+            "postselected detector index 2 is out of range");
+  EXPECT_EQ(internal_error_of(
+                [&] { (void)CircuitSampler::from_circuit_with_options(circuit, 1, repeated); }),
+            "postselected detector index 1 appears more than once");
+
+  CircuitSampler sampler = build("X_ERROR(0.1) 0 1\nM 0");
+  EXPECT_EQ(internal_error_of([&] { (void)sampler.sample_with(1, 3); }),
+            "num_faults (3) exceeds the number of fault sites (2)");
+  CircuitSampler channel = build("PAULI_CHANNEL_1(0.1, 0, 0) 0");
+  EXPECT_EQ(internal_error_of([&] { (void)channel.sample_with(1, 0); }),
+            "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2");
+}
+
+// The interrupt check stops a long call between shots; the stream keeps the draws made so far.
+TEST(CircuitSampler, InterruptedCallKeepsItsDraws) {
+  const std::string noisy = "X_ERROR(0.5) 0 1 2 3 4 5 6 7\nM 0 1 2 3 4 5 6 7";
+  CircuitSampler interrupted = build(noisy);
+  int checks = 0;
+  auto result = interrupted.sample_with(10000000, std::nullopt, [&] { return ++checks == 2; });
+  ASSERT_FALSE(result.has_value());
+  EXPECT_TRUE(std::holds_alternative<SampleInterrupted>(result.error()));
+  EXPECT_EQ(checks, 2);
+
+  CircuitSampler fresh = build(noisy);
+  auto next = interrupted.sample_with(64, std::nullopt);
+  auto from_start = fresh.sample_with(64, std::nullopt);
+  ASSERT_TRUE(next.has_value() && from_start.has_value());
+  EXPECT_NE(next->measurements, from_start->measurements);
+}
+
+// A check that never fires changes nothing.
+TEST(CircuitSampler, QuietInterruptCheckChangesNothing) {
+  const std::string noisy = "DEPOLARIZE1(0.3) 0 1\nM 0 1\nDETECTOR rec[-1]";
+  CircuitSampler checked = build(noisy, {0});
+  CircuitSampler unchecked = build(noisy, {0});
+  auto a = checked.sample_with(20000, 1, [] { return false; });
+  auto b = unchecked.sample_with(20000, 1);
+  ASSERT_TRUE(a.has_value() && b.has_value());
+  EXPECT_EQ(a->measurements, b->measurements);
+  EXPECT_EQ(a->accepted_shots, b->accepted_shots);
+}
+
+}  // namespace
+}  // namespace velkor
