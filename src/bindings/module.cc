@@ -6,6 +6,8 @@
 #include "bindings/exceptions.h"
 #include "bindings/numpy_array.h"
 #include "bindings/py_ref.h"
+#include "bindings/sample_result_type.h"
+#include "bindings/sampler_type.h"
 #include "bindings/simulator_type.h"
 
 namespace velkor::bindings {
@@ -17,10 +19,14 @@ struct Export {
 };
 
 PyObject* simulator_class() { return reinterpret_cast<PyObject*>(simulator_type()); }
+PyObject* circuit_sampler_class() { return reinterpret_cast<PyObject*>(circuit_sampler_type()); }
+PyObject* sample_result_class() { return reinterpret_cast<PyObject*>(sample_result_type()); }
 
 // The module's contents, in `__all__` order.
 constexpr Export kExports[] = {
     {"Simulator", simulator_class},
+    {"CircuitSampler", circuit_sampler_class},
+    {"SampleResult", sample_result_class},
     {"MeasurementError", measurement_error_type},
 };
 

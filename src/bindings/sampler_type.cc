@@ -1,0 +1,356 @@
+#include "bindings/sampler_type.h"
+
+#include <algorithm>
+#include <exception>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "bindings/method.h"
+#include "bindings/parameters.h"
+#include "bindings/sample_array.h"
+#include "bindings/sample_result_type.h"
+#include "circuit/circuit.h"
+#include "sampling/circuit_sampler.h"
+
+namespace velkor::bindings {
+namespace {
+
+struct SamplerClass {
+  static constexpr const char* kName = "CircuitSampler";
+  using Core = CircuitSampler;
+};
+using PyCircuitSampler = Wrapped<CircuitSampler>;
+
+// ---- Parameters.
+
+/// `circuit`: the circuit text, a str, read as UTF-8 in place.
+struct CircuitText {
+  static constexpr Param kParam{"circuit", ParamKind::kPositional, true};
+  std::string_view text;
+
+  bool convert(PyObject* argument) {
+    if (!PyUnicode_Check(argument)) {
+      PyErr_Format(PyExc_TypeError, "must be str, not %s", Py_TYPE(argument)->tp_name);
+      return false;
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(argument, &size);
+    if (data == nullptr) return false;
+    text = std::string_view(data, static_cast<size_t>(size));
+    return true;
+  }
+  std::string_view value() const { return text; }
+};
+
+/// `*, postselect=None`: None, or a sequence (not a str) of integers.
+struct PostselectOption {
+  static constexpr Param kParam{"postselect", ParamKind::kKeywordOnly, false};
+  std::vector<int64_t> entries;
+
+  bool convert(PyObject* argument) {
+    if (argument == nullptr || argument == Py_None) return true;
+    if (PyUnicode_Check(argument)) {
+      PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+      return false;
+    }
+    if (!PySequence_Check(argument)) {
+      PyErr_Format(PyExc_TypeError, "must be a sequence of int, not %s",
+                   Py_TYPE(argument)->tp_name);
+      return false;
+    }
+    Py_ssize_t length = PySequence_Size(argument);
+    if (length < 0) return false;
+    entries.resize(static_cast<size_t>(length));
+    for (Py_ssize_t i = 0; i < length; ++i) {
+      PyRef item = PyRef::steal(PySequence_GetItem(argument, i));
+      if (!item || !to_int64(item.get(), entries[static_cast<size_t>(i)])) return false;
+    }
+    return true;
+  }
+  std::span<const int64_t> value() const { return entries; }
+};
+
+/// `shots`: a non-negative integer.
+struct Shots {
+  static constexpr Param kParam{"shots", ParamKind::kPositional, true};
+  int64_t count = 0;
+
+  bool convert(PyObject* argument) { return to_int64(argument, count); }
+  bool resolve() const {
+    if (count >= 0) return true;
+    raise_error(PyExc_ValueError, "shots must be non-negative");
+    return false;
+  }
+  uint64_t value() const { return static_cast<uint64_t>(count); }
+};
+
+/// `*, num_faults=None`: None or a non-negative integer.
+struct NumFaultsOption {
+  static constexpr Param kParam{"num_faults", ParamKind::kKeywordOnly, false};
+  std::optional<int64_t> count;
+
+  bool convert(PyObject* argument) {
+    if (argument == nullptr || argument == Py_None) return true;
+    return to_int64(argument, count.emplace());
+  }
+  bool resolve() const {
+    if (!count || *count >= 0) return true;
+    raise_error(PyExc_ValueError, "num_faults must be non-negative");
+    return false;
+  }
+  std::optional<uint64_t> value() const {
+    if (!count) return std::nullopt;
+    return static_cast<uint64_t>(*count);
+  }
+};
+
+// ---- Core work with the interpreter released.
+
+/// The calling thread detached from the interpreter for the life of the object.
+class Detached {
+ public:
+  Detached() : state_(PyEval_SaveThread()) {}
+  ~Detached() { PyEval_RestoreThread(state_); }
+  Detached(const Detached&) = delete;
+  Detached& operator=(const Detached&) = delete;
+
+  /// Re-attaches briefly to run the handlers of pending signals (Ctrl-C). True when a handler
+  /// raised; its exception stays set for when the call returns.
+  bool signal_raised() {
+    PyEval_RestoreThread(state_);
+    bool raised = PyErr_CheckSignals() < 0;
+    state_ = PyEval_SaveThread();
+    return raised;
+  }
+
+ private:
+  PyThreadState* state_;
+};
+
+/// Runs `work(detached)` detached and returns its result, or nothing with a Python error set
+/// when it threw.
+template <class Work>
+auto call_detached(Work&& work) -> std::optional<std::invoke_result_t<Work&, Detached&>> {
+  std::optional<std::invoke_result_t<Work&, Detached&>> result;
+  std::exception_ptr failure;
+  {
+    Detached detached;
+    try {
+      result.emplace(work(detached));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) raise_cpp_exception(failure);
+  return result;
+}
+
+/// A construction refused by the circuit text or the postselection list (ValueError), or by the
+/// reference run (PyMeasurementError).
+using BuildError = std::variant<std::string, MeasurementError>;
+
+/// The first bad postselection entry's message, in order: negative, out of range, repeated.
+std::optional<std::string> postselection_error(std::span<const int64_t> entries,
+                                               size_t num_detectors) {
+  std::vector<bool> seen(num_detectors);
+  for (int64_t entry : entries) {
+    if (entry < 0) return "postselected detector indices must be non-negative";
+    auto index = static_cast<uint64_t>(entry);
+    std::string where = "postselected detector index " + std::to_string(entry);
+    if (index >= num_detectors) return where + " is out of range";
+    if (seen[index]) return where + " appears more than once";
+    seen[index] = true;
+  }
+  return std::nullopt;
+}
+
+Expected<CircuitSampler, BuildError> build(std::string_view text, std::optional<uint64_t> seed,
+                                           std::span<const int64_t> postselect) {
+  Expected<Circuit, std::string> circuit = Circuit::try_parse(text);
+  if (!circuit) return unexpected(BuildError(std::move(circuit.error())));
+  auto num_detectors =
+      static_cast<size_t>(std::count_if(circuit->instructions.begin(), circuit->instructions.end(),
+                                        [](const Instruction& instruction) {
+                                          return std::holds_alternative<Detector>(instruction);
+                                        }));
+  if (std::optional<std::string> refusal = postselection_error(postselect, num_detectors)) {
+    return unexpected(BuildError(std::move(*refusal)));
+  }
+  std::vector<uint64_t> entries(postselect.begin(), postselect.end());
+  Expected<CircuitSampler, MeasurementError> sampler =
+      CircuitSampler::from_circuit_with_options(*circuit, seed, entries);
+  if (!sampler) return unexpected(BuildError(std::move(sampler.error())));
+  return std::move(*sampler);
+}
+
+PyObject* raise_measurement_error(const MeasurementError& error) {
+  PyObject* type = measurement_error_type();
+  return type == nullptr ? nullptr : raise_error(type, error.display());
+}
+
+// ---- Members.
+
+PyObject* construct(PyTypeObject* type, std::string_view text, std::optional<uint64_t> seed,
+                    std::span<const int64_t> postselect) {
+  auto built = call_detached([&](Detached&) { return build(text, seed, postselect); });
+  if (!built) return nullptr;
+  if (!*built) {
+    if (const std::string* message = std::get_if<std::string>(&built->error())) {
+      return raise_error(PyExc_ValueError, *message);
+    }
+    return raise_measurement_error(std::get<MeasurementError>(built->error()));
+  }
+  PyCircuitSampler* self = PyObject_GC_New(PyCircuitSampler, type);
+  if (self == nullptr) return nullptr;
+  new (&self->claims) Claims();
+  new (&self->core) CircuitSampler(std::move(built->value()));
+  PyObject_GC_Track(self);
+  return reinterpret_cast<PyObject*>(self);
+}
+
+// The arrays of one call, R = accepted_shots rows each.
+PyObject* sample_result(const CircuitSampler& sampler, CircuitSamples samples, bool bit_packed) {
+  size_t rows = samples.accepted_shots;
+  auto bits = [&](std::vector<uint8_t>& values, size_t width) {
+    return PyRef::steal(bit_packed ? packed_rows(std::move(values), rows, width)
+                                   : adopt_bool_rows(std::move(values), rows, width));
+  };
+  SampleArrays arrays;
+  if (!(arrays.measurements = bits(samples.measurements, sampler.num_measurements())) ||
+      !(arrays.detectors = bits(samples.detectors, sampler.num_detectors())) ||
+      !(arrays.observables = bits(samples.observables, sampler.num_observables())) ||
+      !(arrays.exp_vals = PyRef::steal(
+            adopt_float64_rows(std::move(samples.exp_vals), rows, sampler.num_exp_vals())))) {
+    return nullptr;
+  }
+  return new_sample_result(std::move(arrays), samples.total_shots, samples.accepted_shots);
+}
+
+PyObject* sample(PyCircuitSampler& self, uint64_t shots, bool bit_packed,
+                 std::optional<uint64_t> num_faults) {
+  if (num_faults) {
+    if (std::optional<std::string> refusal = self.core.fixed_fault_error(*num_faults)) {
+      return raise_error(PyExc_ValueError, *refusal);
+    }
+  }
+  auto drawn = call_detached([&](Detached& detached) {
+    return self.core.sample_with(shots, num_faults, [&] { return detached.signal_raised(); });
+  });
+  if (!drawn) return nullptr;
+  if (!*drawn) {
+    if (const MeasurementError* error = std::get_if<MeasurementError>(&drawn->error())) {
+      return raise_measurement_error(*error);
+    }
+    return nullptr;  // interrupted: the signal handler's exception is set
+  }
+  return sample_result(self.core, std::move(drawn->value()), bit_packed);
+}
+
+// Runs `read(core)` under a shared claim.
+template <class Read>
+PyObject* shared(PyObject* self, Read&& read) {
+  PyCircuitSampler& object = wrapped<SamplerClass>(self);
+  ClaimGuard claim(object.claims, Access::kShared);
+  if (!claim) return nullptr;
+  return read(std::as_const(object.core));
+}
+
+template <size_t (CircuitSampler::*kCount)() const>
+PyObject* count(PyObject* self, void*) {
+  return shared(self,
+                [](const CircuitSampler& core) { return PyLong_FromSize_t((core.*kCount)()); });
+}
+
+PyObject* repr(PyObject* self) {
+  return shared(self, [](const CircuitSampler& core) {
+    return PyUnicode_FromFormat(
+        "CircuitSampler(num_qubits=%zu, num_measurements=%zu, num_detectors=%zu, "
+        "num_observables=%zu, num_exp_vals=%zu, num_fault_sites=%zu)",
+        core.num_qubits(), core.num_measurements(), core.num_detectors(), core.num_observables(),
+        core.num_exp_vals(), core.num_fault_sites());
+  });
+}
+
+void dealloc(PyObject* self) {
+  PyObject_GC_UnTrack(self);
+  PyCircuitSampler& object = wrapped<SamplerClass>(self);
+  object.core.~CircuitSampler();
+  object.claims.~Claims();
+  Py_TYPE(self)->tp_free(self);
+}
+
+// Instances hold no Python references; the collector only needs what the base class visits.
+int traverse(PyObject* self, visitproc visit, void* arg) {
+  traverseproc base = Py_TYPE(self)->tp_base->tp_traverse;
+  return base != nullptr ? base(self, visit, arg) : 0;
+}
+
+int clear(PyObject* self) {
+  inquiry base = Py_TYPE(self)->tp_base->tp_clear;
+  return base != nullptr ? base(self) : 0;
+}
+
+// Calls through the tuple-and-dict protocol take the same path as ordinary calls.
+PyObject* new_from_tuple(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return PyVectorcall_Call(reinterpret_cast<PyObject*>(type), args, kwargs);
+}
+
+// ---- The class.
+
+PyMethodDef methods[] = {
+    attached<SamplerClass, "sample($self, shots, *, bit_packed=False, num_faults=None)",
+             Access::kExclusive, sample, Shots, FlagOption<"bit_packed">, NumFaultsOption>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef getset[] = {
+    {"num_qubits", count<&CircuitSampler::num_qubits>, nullptr,
+     "The number of qubits every shot starts with.", nullptr},
+    {"num_measurements", count<&CircuitSampler::num_measurements>, nullptr,
+     "The length of one shot's measurement record.", nullptr},
+    {"num_detectors", count<&CircuitSampler::num_detectors>, nullptr,
+     "The number of DETECTOR instructions.", nullptr},
+    {"num_observables", count<&CircuitSampler::num_observables>, nullptr,
+     "One more than the largest OBSERVABLE_INCLUDE index, or 0.", nullptr},
+    {"num_exp_vals", count<&CircuitSampler::num_exp_vals>, nullptr,
+     "The number of EXP_VAL products.", nullptr},
+    {"num_fault_sites", count<&CircuitSampler::num_fault_sites>, nullptr,
+     "The number of places where a single fault can occur.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyTypeObject make_type() {
+  PyTypeObject type{};
+  type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
+  type.tp_name = "velkor._core.CircuitSampler";
+  type.tp_basicsize = sizeof(PyCircuitSampler);
+  type.tp_dealloc = dealloc;
+  type.tp_repr = repr;
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+  type.tp_doc = "CircuitSampler(circuit, *, seed=None, postselect=None)\n--\n\n";
+  type.tp_traverse = traverse;
+  type.tp_clear = clear;
+  type.tp_methods = methods;
+  type.tp_getset = getset;
+  type.tp_new = new_from_tuple;
+  type.tp_vectorcall =
+      constructor<SamplerClass, construct, CircuitText, SeedOption, PostselectOption>;
+  return type;
+}
+
+PyTypeObject type_object = make_type();
+
+}  // namespace
+
+PyTypeObject* circuit_sampler_type() {
+  if (PyType_Ready(&type_object) < 0) return nullptr;
+  return &type_object;
+}
+
+}  // namespace velkor::bindings

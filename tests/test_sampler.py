@@ -1,0 +1,455 @@
+"""CircuitSampler and SampleResult: counts and fault sites, reference-relative detectors and
+observables, postselection, fixed-fault sampling, one random stream across calls, the array
+layouts and every message."""
+
+import _thread
+import math
+import threading
+import time
+
+import numpy as np
+import pytest
+
+from velkor import CircuitSampler, MeasurementError, SampleResult
+
+# A circuit whose X measurement (record index 3) is refused when the random `M 2` gives 1: with
+# seed 10 the first such shot is shot 4, while the reference run draws 0.
+REFUSED_IN_SHOT = "M 5 6\nRX 0 1 2\nM 2\nCZ 0 1\nT 1\nCCZ 0 1 2\nT 2\nMX 1"
+REFUSAL = "X measurement on qubit 1 is incompatible: odd phase is not two-valued"
+
+
+def noisy_bits(n, p=0.5):
+    """n independent random bits per shot: X_ERROR(p) on n qubits, then M."""
+    qubits = " ".join(map(str, range(n)))
+    return f"X_ERROR({p}) {qubits}\nM {qubits}"
+
+
+def outcome(sampler, shots, **options):
+    """The measurement record of a call, or the message of the MeasurementError it raised."""
+    try:
+        return sampler.sample(shots, **options).measurements.tolist()
+    except MeasurementError as error:
+        return str(error)
+
+
+# ---- Counts, fault sites and repr.
+
+
+@pytest.mark.parametrize("circuit, counts", [
+    ("", (0, 0, 0, 0, 0, 0)),
+    ("X_ERROR(0) 0 1", (2, 0, 0, 0, 0, 2)),
+    ("M(0.1) 0 1", (2, 2, 0, 0, 0, 2)),
+    ("M(0) 0 1", (2, 2, 0, 0, 0, 2)),
+    ("M 0 1", (2, 2, 0, 0, 0, 0)),
+    ("MPP(0.01) X0*X1 Z2", (3, 2, 0, 0, 0, 2)),
+    ("M 0 1\nMPP X0*X1 Z2", (3, 4, 0, 0, 0, 0)),
+    ("DEPOLARIZE2(0.1) 0 1 2 3", (4, 0, 0, 0, 0, 2)),
+    ("DEPOLARIZE3(0.1) 0 1 2", (3, 0, 0, 0, 0, 1)),
+    ("PAULI_CHANNEL_1(0.1, 0, 0) 4 5", (6, 0, 0, 0, 0, 2)),
+    ("PAULI_CHANNEL_2(" + ", ".join(["0.01"] * 15) + ") 0 1 2 3", (4, 0, 0, 0, 0, 2)),
+    ("REPEAT 3 {\nX_ERROR(0.1) 0\n}", (1, 0, 0, 0, 0, 3)),
+    ("M 0\nOBSERVABLE_INCLUDE(3) rec[-1]", (1, 1, 0, 4, 0, 0)),
+    ("M 0\nDETECTOR rec[-1]\nDETECTOR(1, 2) rec[-1]", (1, 1, 2, 0, 0, 0)),
+    ("EXP_VAL X0*Z7 Y1\nEXP_VAL Z2", (8, 0, 0, 0, 3, 0)),
+])
+def test_counts_and_repr(circuit, counts):
+    sampler = CircuitSampler(circuit, seed=1)
+    names = ["num_qubits", "num_measurements", "num_detectors", "num_observables",
+             "num_exp_vals", "num_fault_sites"]
+    assert tuple(getattr(sampler, name) for name in names) == counts
+    assert repr(sampler) == "CircuitSampler(" + ", ".join(
+        f"{name}={value}" for name, value in zip(names, counts)) + ")"
+
+
+def test_classes_and_signatures():
+    assert (CircuitSampler.__module__, CircuitSampler.__name__) == ("velkor._core", "CircuitSampler")
+    assert CircuitSampler.__text_signature__ == "(circuit, *, seed=None, postselect=None)"
+    assert CircuitSampler.sample.__text_signature__ == (
+        "($self, shots, *, bit_packed=False, num_faults=None)")
+    assert (SampleResult.__module__, SampleResult.__name__) == ("velkor._core", "SampleResult")
+    assert SampleResult.__doc__ is None  # an empty docstring
+    with pytest.raises(TypeError, match="^cannot create 'velkor._core.SampleResult' instances$"):
+        SampleResult()
+    with pytest.raises(AttributeError):
+        CircuitSampler("", seed=1).num_qubits = 3
+
+
+# ---- Result arrays.
+
+
+@pytest.mark.parametrize("shots", [0, 3])
+def test_empty_circuit_gives_empty_rows(shots):
+    result = CircuitSampler("").sample(shots)
+    for name in ["measurements", "detectors", "observables"]:
+        array = getattr(result, name)
+        assert (array.shape, array.dtype) == ((shots, 0), np.bool_)
+    assert (result.exp_vals.shape, result.exp_vals.dtype) == ((shots, 0), np.float64)
+    assert (result.total_shots, result.accepted_shots, result.discards) == (shots, shots, 0)
+
+
+def test_arrays_adopt_the_sampled_rows():
+    result = CircuitSampler(noisy_bits(5) + "\nDETECTOR rec[-1]\nEXP_VAL Z0", seed=3).sample(4)
+    for name in ["measurements", "detectors", "observables", "exp_vals"]:
+        array = getattr(result, name)
+        assert array is getattr(result, name)
+        assert array.flags.c_contiguous and array.flags.writeable and not array.flags.owndata
+        assert array.base is not None
+    original = bool(result.measurements[0, 0])
+    result.measurements[0, 0] = not original
+    assert result.measurements[0, 0] == (not original)
+    assert repr(result) == "SampleResult(total_shots=4, accepted_shots=4)"
+
+
+@pytest.mark.parametrize("width", [0, 1, 7, 8, 9, 17, 63, 64, 65, 130])
+def test_packed_layout_is_little_endian_packbits(width):
+    circuit = noisy_bits(width) + "".join(f"\nDETECTOR rec[-{k}]" for k in range(1, width + 1))
+    plain = CircuitSampler(circuit, seed=5).sample(33)
+    packed = CircuitSampler(circuit, seed=5).sample(33, bit_packed=True)
+    for name in ["measurements", "detectors"]:
+        array = getattr(packed, name)
+        assert (array.dtype, array.shape) == (np.uint8, (33, (width + 7) // 8))
+        assert array.flags.c_contiguous and array.flags.writeable
+        expected = np.packbits(getattr(plain, name), axis=1, bitorder="little")
+        np.testing.assert_array_equal(array, expected)
+    assert packed.exp_vals.dtype == np.float64
+
+
+def test_packed_column_eight_is_the_low_bit_of_byte_one():
+    result = CircuitSampler("X 8\nM 0 1 2 3 4 5 6 7 8").sample(2, bit_packed=True)
+    assert result.measurements.tolist() == [[0, 1], [0, 1]]
+
+
+# ---- Reference-relative values.
+
+
+def test_observable_relative_to_reference():
+    result = CircuitSampler("X 0\nM 0\nOBSERVABLE_INCLUDE(0) rec[-1]").sample(5)
+    assert result.measurements.all() and not result.observables.any()
+
+
+def test_unnamed_observables_are_zero():
+    result = CircuitSampler(noisy_bits(1) + "\nOBSERVABLE_INCLUDE(3) rec[-1]", seed=2).sample(64)
+    assert not result.observables[:, :3].any()
+    np.testing.assert_array_equal(result.observables[:, 3], result.measurements[:, 0])
+
+
+def test_observable_parities_accumulate():
+    circuit = noisy_bits(3) + "\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-3]"
+    result = CircuitSampler(circuit, seed=4).sample(64)
+    np.testing.assert_array_equal(result.observables[:, 0], result.measurements.sum(axis=1) % 2)
+
+
+def test_noiseless_detectors_are_zero_while_records_show_outcomes():
+    circuit = "RX 0\nCX 0 1\nM 0 1\nDETECTOR rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]"
+    result = CircuitSampler(circuit, seed=9).sample(200)
+    assert not result.detectors.any() and not result.observables.any()
+    assert 0 < result.measurements[:, 0].sum() < 200
+    np.testing.assert_array_equal(result.measurements[:, 0], result.measurements[:, 1])
+
+
+def test_random_detector_is_compared_with_one_reference_draw():
+    circuit = "RX 0\nM 0\nDETECTOR rec[-1]"
+    references = set()
+    for seed in [None, 0, 1, 2]:
+        result = CircuitSampler(circuit, seed=seed).sample(100)
+        flips = result.detectors[:, 0] ^ result.measurements[:, 0]
+        references |= set(flips.tolist())
+    assert len(references) == 1
+
+
+def test_detector_counts_noise_relative_to_reference():
+    circuit = "X 0\nX_ERROR(0.5) 0\nM 0\nDETECTOR rec[-1]"
+    result = CircuitSampler(circuit, seed=6).sample(100)
+    np.testing.assert_array_equal(result.detectors[:, 0], ~result.measurements[:, 0])
+
+
+# ---- Shot execution.
+
+
+@pytest.mark.parametrize("circuit, record", [
+    ("M !0", [1]),
+    ("M(1) 0", [1]),
+    ("X 0\nMR 0\nM 0", [1, 0]),
+    ("X 0\nMR !0\nM 0", [0, 0]),
+    ("RX 0\nZ 0\nMRX 0\nMX 0", [1, 0]),
+    ("X_ERROR(1) 0\nM 0", [1]),
+    ("Y_ERROR(1) 0\nM 0", [1]),
+    ("Z_ERROR(1) 0\nM 0", [0]),
+    ("RX 0\nZ_ERROR(1) 0\nMX 0", [1]),
+    ("MPP(1) Z0 !Z0", [1, 0]),
+    ("X 0 1\nMPP Z0*Z1 !Z2", [0, 1]),
+    ("X 0\nM 0\nCX rec[-1] 1\nCZ rec[-1] 1\nM 1", [1, 1]),
+    ("X 0\nCX 0 1\nSWAP 1 2\nM 0 1 2", [1, 0, 1]),
+    ("RX 0 1\nCZ 0 1\nCZ 0 1\nMX 0 1", [0, 0]),
+    ("RX 0 1 2\nCCZ 0 1 2\nCCZ 0 1 2\nMX 0 1 2", [0, 0, 0]),
+    ("RX 0\nS 0\nS 0\nMX 0", [1]),
+    ("RX 0\nT 0 0 0 0\nMX 0", [1]),
+    ("RX 0\nT_DAG 0\nT 0\nS_DAG 0\nS 0\nI 0\nMX 0", [0]),
+])
+def test_deterministic_records(circuit, record):
+    result = CircuitSampler(circuit, seed=1).sample(20)
+    assert result.measurements.tolist() == [[bool(b) for b in record]] * 20
+
+
+def test_probabilities_zero_and_one_draw_nothing():
+    rest = "\nX_ERROR(0.5) 1\nM 1"
+    expected = CircuitSampler("M 0" + rest, seed=8).sample(64).measurements[:, 1]
+    for prefix in ["M(1) 0", "M(0) 0", "X_ERROR(1) 0\nM 0", "DEPOLARIZE1(0) 0\nM 0"]:
+        result = CircuitSampler(prefix + rest, seed=8).sample(64)
+        np.testing.assert_array_equal(result.measurements[:, 1], expected)
+
+
+def test_depolarizing_fault_is_uniform_over_non_identity_paulis():
+    result = CircuitSampler("DEPOLARIZE1(1) 0\nM 0", seed=11).sample(30000)
+    assert abs(result.measurements.mean() - 2 / 3) < 0.015
+
+
+def test_exp_vals_are_exact_and_see_the_noise_so_far():
+    circuit = "RX 0\nT 0\nEXP_VAL X0 Y0 Z0\nX_ERROR(1) 1\nEXP_VAL Z1 Z0*Z1"
+    result = CircuitSampler(circuit, seed=1).sample(2)
+    half = math.sqrt(0.5)
+    assert result.exp_vals.tolist() == [[half, half, 0.0, -1.0, 0.0]] * 2
+
+
+# ---- Postselection.
+
+
+def test_postselection_discards_shots_whose_detector_fires():
+    circuit = noisy_bits(2) + "\nDETECTOR rec[-2]\nDETECTOR rec[-1]"
+    result = CircuitSampler(circuit, seed=12, postselect=[0]).sample(400)
+    assert 100 < result.accepted_shots < 300
+    assert result.discards == 400 - result.accepted_shots
+    assert result.measurements.shape == (result.accepted_shots, 2)
+    assert not result.detectors[:, 0].any() and result.detectors[:, 1].any()
+
+
+def test_postselection_acts_on_relative_values():
+    result = CircuitSampler("X 0\nM 0\nDETECTOR rec[-1]", postselect=[0]).sample(10)
+    assert result.accepted_shots == 10
+
+
+def test_always_firing_postselected_detector_keeps_nothing():
+    circuit = "X_ERROR(1) 0\nM 0 1\nDETECTOR rec[-1]\nDETECTOR rec[-2]\nEXP_VAL Z0"
+    result = CircuitSampler(circuit, postselect=[1]).sample(10)
+    assert (result.total_shots, result.accepted_shots, result.discards) == (10, 0, 10)
+    assert result.measurements.shape == (0, 2) and result.exp_vals.shape == (0, 1)
+    assert repr(result) == "SampleResult(total_shots=10, accepted_shots=0)"
+
+
+def test_discarded_shot_stops_drawing_at_its_detector():
+    # Every X_ERROR(0.5) draws once; a shot discarded at the detector skips the second draw.
+    circuit = noisy_bits(1) + "\nDETECTOR rec[-1]\nX_ERROR(0.5) 1\nM 1"
+    result = CircuitSampler(circuit, seed=13, postselect=[0]).sample(40)
+    draws = iter(CircuitSampler(noisy_bits(1), seed=13).sample(80).measurements[:, 0].tolist())
+    expected = []
+    for _ in range(40):
+        if not next(draws):
+            expected.append([False, next(draws)])
+    assert result.measurements.tolist() == expected
+    assert result.discards == 40 - len(expected) > 0
+
+
+# ---- Fixed-fault sampling.
+
+
+@pytest.mark.parametrize("k", range(7))
+def test_num_faults_places_exactly_k_faults(k):
+    result = CircuitSampler(noisy_bits(6, p=0), seed=k).sample(300, num_faults=k)
+    assert (result.measurements.sum(axis=1) == k).all()
+
+
+def test_fixed_faults_are_a_uniform_subset():
+    result = CircuitSampler(noisy_bits(4, p=0.9), seed=14).sample(6000, num_faults=2)
+    subsets, counts = np.unique(result.measurements, axis=0, return_counts=True)
+    assert len(subsets) == 6 and counts.min() > 850 and counts.max() < 1150
+
+
+def test_all_sites_fault_including_readout_flips():
+    result = CircuitSampler("X_ERROR(0) 0\nM(0) 0 1", seed=1).sample(5, num_faults=3)
+    assert result.measurements.tolist() == [[False, True]] * 5
+
+
+def test_depolarizing_fixed_fault_draws_a_non_identity_pauli():
+    result = CircuitSampler("DEPOLARIZE1(0) 0\nM 0", seed=15).sample(30000, num_faults=1)
+    assert abs(result.measurements.mean() - 2 / 3) < 0.015
+
+
+def test_zero_faults_ignores_probabilities():
+    result = CircuitSampler("X_ERROR(1) 0\nM 0", seed=1).sample(5, num_faults=0)
+    assert not result.measurements.any()
+
+
+# ---- One random stream.
+
+
+@pytest.mark.parametrize("options", [{}, {"num_faults": 3}])
+def test_calls_continue_one_stream(options):
+    circuit = noisy_bits(8, p=0.3)
+    whole = CircuitSampler(circuit, seed=21).sample(30, **options).measurements
+    split = CircuitSampler(circuit, seed=21)
+    parts = [split.sample(n, **options).measurements for n in (7, 0, 23)]
+    np.testing.assert_array_equal(np.concatenate(parts), whole)
+
+
+def test_seeds_fix_the_stream():
+    circuit = noisy_bits(64)
+    same = [CircuitSampler(circuit, seed=5).sample(4).measurements for _ in range(2)]
+    np.testing.assert_array_equal(*same)
+    other = CircuitSampler(circuit, seed=6).sample(4).measurements
+    unseeded = [CircuitSampler(circuit).sample(4).measurements for _ in range(2)]
+    assert not np.array_equal(same[0], other) and not np.array_equal(*unseeded)
+
+
+def test_failed_call_keeps_its_draws():
+    failed = CircuitSampler(REFUSED_IN_SHOT, seed=10)
+    assert outcome(failed, 20) == f"{REFUSAL} (shot 4, measurement 3)"
+    after_failure = outcome(failed, 6)
+    # Replay the same draws: the four good shots, then the refused one.
+    replay = CircuitSampler(REFUSED_IN_SHOT, seed=10)
+    replay.sample(4)
+    assert outcome(replay, 1) == f"{REFUSAL} (shot 0, measurement 3)"
+    assert outcome(replay, 6) == after_failure
+    # A stream that restarted where the failed call began would refuse at its shot 4 again.
+    assert after_failure != outcome(CircuitSampler(REFUSED_IN_SHOT, seed=10), 6)
+
+
+def test_reference_refusal():
+    with pytest.raises(MeasurementError) as error:
+        CircuitSampler("RX 0 1 2\nCCZ 0 1 2\nM 5\nMX 0 1 2")
+    assert str(error.value) == ("X measurement on qubit 0 is incompatible: non-affine zero set "
+                                "(reference measurement 1)")
+
+
+def test_memory_error_before_drawing():
+    sampler = CircuitSampler(noisy_bits(4), seed=22)
+    with pytest.raises(MemoryError, match="^cannot allocate 4611686018427387904 shots of 4 values"):
+        sampler.sample(2**62)
+    fresh = CircuitSampler(noisy_bits(4), seed=22)
+    np.testing.assert_array_equal(sampler.sample(8).measurements, fresh.sample(8).measurements)
+
+
+def test_observable_count_beyond_64_bits_is_a_memory_error():
+    with pytest.raises(MemoryError, match="^cannot allocate 18446744073709551616 observables$"):
+        CircuitSampler("M 0\nOBSERVABLE_INCLUDE(18446744073709551616) rec[-1]")
+
+
+def test_ctrl_c_interrupts_sampling_and_keeps_the_draws():
+    sampler = CircuitSampler(noisy_bits(1), seed=23)
+    timer = threading.Timer(0.3, _thread.interrupt_main)
+    timer.start()
+    started = time.monotonic()
+    with pytest.raises(KeyboardInterrupt):
+        sampler.sample(10**9)
+    timer.join()
+    assert time.monotonic() - started < 5
+    fresh = CircuitSampler(noisy_bits(1), seed=23)
+    assert not np.array_equal(sampler.sample(256).measurements, fresh.sample(256).measurements)
+
+
+# ---- Claims.
+
+
+class CallsBack:
+    """An integer whose conversion runs `action` first: code that runs while a claim is held."""
+
+    def __init__(self, action, value=1):
+        self.action, self.value = action, value
+
+    def __index__(self):
+        self.action()
+        return self.value
+
+
+@pytest.mark.parametrize("inner, message", [
+    (lambda s: s.num_qubits, "Already mutably borrowed"),
+    (lambda s: repr(s), "Already mutably borrowed"),
+    (lambda s: s.sample(1), "Already borrowed"),
+])
+def test_sampling_claims_the_sampler(inner, message):
+    sampler = CircuitSampler("M 0", seed=1)
+    with pytest.raises(RuntimeError) as raised:
+        sampler.sample(CallsBack(lambda: inner(sampler)))
+    assert str(raised.value) == message
+    assert sampler.sample(1).measurements.shape == (1, 1)
+
+
+# ---- Argument checks, in order.
+
+
+@pytest.mark.parametrize("args, kwargs, error, message", [
+    (("H 0",), {}, ValueError, "unsupported instruction H"),
+    (("M 0\nDETECTOR rec[-1]",), {"postselect": [0, 0]}, ValueError,
+     "postselected detector index 0 appears more than once"),
+    (("M 0\nDETECTOR rec[-1]",), {"postselect": [-1]}, ValueError,
+     "postselected detector indices must be non-negative"),
+    (("M 0\nDETECTOR rec[-1]\nDETECTOR rec[-1]",), {"postselect": [5, -1]}, ValueError,
+     "postselected detector index 5 is out of range"),
+    (("M 0\nDETECTOR rec[-1]",), {"postselect": [0, 1, -1]}, ValueError,
+     "postselected detector index 1 is out of range"),
+    (("",), {"postselect": [0]}, ValueError, "postselected detector index 0 is out of range"),
+    (("H 0",), {"postselect": [7]}, ValueError, "unsupported instruction H"),
+])
+def test_constructor_value_errors(args, kwargs, error, message):
+    with pytest.raises(error) as raised:
+        CircuitSampler(*args, **kwargs)
+    assert str(raised.value) == message
+
+
+@pytest.mark.parametrize("kwargs, error, message, parameter", [
+    ({"circuit": b"M 0"}, TypeError, "must be str, not bytes", "circuit"),
+    ({"circuit": "H 0", "postselect": "0"}, TypeError, "Can't extract `str` to `Vec`", "postselect"),
+    ({"circuit": "H 0", "postselect": [0.5]}, TypeError, None, "postselect"),
+    ({"circuit": "H 0", "postselect": {0}}, TypeError, "must be a sequence of int, not set",
+     "postselect"),
+    ({"circuit": "H 0", "postselect": [2**63]}, OverflowError, None, "postselect"),
+    ({"circuit": "H 0", "seed": -1}, OverflowError, None, "seed"),
+])
+def test_constructor_conversion_errors_come_before_parsing(kwargs, error, message, parameter):
+    with pytest.raises(error) as raised:
+        CircuitSampler(**kwargs)
+    if message is not None:
+        assert str(raised.value) == message
+    assert raised.value.__notes__ == [f"while processing '{parameter}'"]
+
+
+@pytest.mark.parametrize("postselect", [(0,), np.array([0]), range(1)])
+def test_postselect_accepts_sequences(postselect):
+    circuit = "X_ERROR(1) 0\nM 0\nDETECTOR rec[-1]"
+    assert CircuitSampler(circuit, postselect=postselect).sample(3).accepted_shots == 0
+
+
+@pytest.mark.parametrize("circuit, call, error, message", [
+    ("M 0", lambda s: s.sample(-1), ValueError, "shots must be non-negative"),
+    ("M 0", lambda s: s.sample(-1, num_faults=-1), ValueError, "shots must be non-negative"),
+    ("M 0", lambda s: s.sample(5, num_faults=-1), ValueError, "num_faults must be non-negative"),
+    ("X_ERROR(0.1) 0 1", lambda s: s.sample(5, num_faults=3), ValueError,
+     "num_faults (3) exceeds the number of fault sites (2)"),
+    ("X_ERROR(0.1) 0 1 2 3 4", lambda s: s.sample(0, num_faults=6), ValueError,
+     "num_faults (6) exceeds the number of fault sites (5)"),
+    ("PAULI_CHANNEL_2(" + ", ".join(["0"] * 15) + ") 0 1", lambda s: s.sample(5, num_faults=0),
+     ValueError, "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2"),
+    ("PAULI_CHANNEL_1(0, 0, 0) 0", lambda s: s.sample(5, num_faults=9), ValueError,
+     "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2"),
+    ("M 0", lambda s: s.sample(-1, bit_packed=1), TypeError, "must be bool, not int"),
+    ("M 0", lambda s: s.sample(), TypeError,
+     "CircuitSampler.sample() missing 1 required positional argument: 'shots'"),
+    ("M 0", lambda s: s.sample(1, 2), TypeError,
+     "CircuitSampler.sample() takes 1 positional arguments but 2 were given"),
+    ("M 0", lambda s: s.sample(1, bitpacked=True), TypeError,
+     "CircuitSampler.sample() got an unexpected keyword argument 'bitpacked'"),
+    ("", lambda s: CircuitSampler(), TypeError,
+     "CircuitSampler.__new__() missing 1 required positional argument: 'circuit'"),
+    ("", lambda s: CircuitSampler("", 1), TypeError,
+     "CircuitSampler.__new__() takes 1 positional arguments but 2 were given"),
+])
+def test_sample_argument_errors(circuit, call, error, message):
+    sampler = CircuitSampler(circuit, seed=1)
+    with pytest.raises(error) as raised:
+        call(sampler)
+    assert str(raised.value) == message
+
+
+def test_fixed_fault_limits_are_accepted():
+    sampler = CircuitSampler("X_ERROR(0.1) 0 1", seed=1)
+    assert sampler.sample(5, num_faults=2).measurements.shape == (5, 0)
+    assert CircuitSampler("PAULI_CHANNEL_1(0.5, 0, 0) 0\nM 0", seed=1).sample(5).total_shots == 5
