@@ -17,10 +17,13 @@ struct Circuit {
   /// One more than the largest qubit index any instruction names; 0 when none is named.
   size_t num_qubits = 0;
 
-  /// Reads a circuit text (UTF-8): parses it, checks every written instruction once in text
-  /// order, expands REPEAT blocks and checks every rec[-k] against the measurements before it.
-  /// Fails with the one message a user sees (raised as ValueError). Cost: linear in the text
-  /// plus the expanded circuit.
+  /// Reads a circuit text: parses it, checks every written instruction once in text order,
+  /// checks every rec[-k] against the measurements before it in execution order and expands
+  /// REPEAT blocks. Fails with the one message a user sees (raised as ValueError), in this
+  /// order: bytes that are not UTF-8, a parse failure, a REPEAT count beyond 64 bits, the first
+  /// failing instruction, an expansion beyond kMaxExpandedInstructions (circuit/expansion.h),
+  /// the first record reference reaching too far, a qubit index of 2^64 - 1. Cost: linear in
+  /// the text plus the expanded circuit; no recursion at any nesting depth.
   static Expected<Circuit, std::string> try_parse(std::string_view text);
 };
 

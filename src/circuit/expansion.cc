@@ -8,7 +8,7 @@
 namespace velkor {
 namespace {
 
-// Statements that follow statement `index` as its body.
+// Number of statements that follow `statement` as its body.
 size_t body_size(const Statement& statement) {
   const Repeat* repeat = std::get_if<Repeat>(&statement);
   return repeat ? repeat->body_size : 0;
