@@ -68,6 +68,30 @@ class DenseState:
         self.amplitudes = np.where(self.bit(q) == outcome, self.amplitudes, 0)
         self.amplitudes /= np.linalg.norm(self.amplitudes)
 
+    def pauli_applied(self, factors, negated: bool = False) -> np.ndarray:
+        """P|psi> for the product of (qubit, letter) factors, letters "X", "Y", "Z" (Y = iXZ).
+        The register must cover the factors."""
+        out = -self.amplitudes if negated else self.amplitudes
+        index = np.arange(out.size)
+        for q, letter in factors:
+            if letter != "X":
+                out = out * (-1.0) ** self.bit(q)
+            if letter != "Z":
+                out = out[index ^ (1 << q)] * (1j if letter == "Y" else 1)
+        return out
+
+    def expectation(self, factors, negated: bool = False) -> float:
+        """<psi|P|psi>; qubits beyond the register are |0>."""
+        state = self.copy()
+        state.grow(max((q + 1 for q, _ in factors), default=0))
+        return float(np.vdot(state.amplitudes, state.pauli_applied(factors, negated)).real)
+
+    def project_pauli(self, factors, negated: bool, outcome: bool) -> None:
+        """Keeps the eigenspace of eigenvalue (-1)^outcome of the product and renormalises it.
+        The register must cover the factors."""
+        self.amplitudes = self.amplitudes + (-1) ** outcome * self.pauli_applied(factors, negated)
+        self.amplitudes /= np.linalg.norm(self.amplitudes)
+
     def copy(self) -> "DenseState":
         other = DenseState()
         other.amplitudes = self.amplitudes.copy()
