@@ -11,7 +11,7 @@ from velkor import Simulator
 
 
 class CallsBack:
-    """An integer whose conversion runs `action` first: code that runs while a claim is held."""
+    """A number whose conversion runs `action` first: code that runs while a claim is held."""
 
     def __init__(self, action, value=0):
         self.action, self.value = action, value
@@ -19,6 +19,9 @@ class CallsBack:
     def __index__(self):
         self.action()
         return self.value
+
+    def __float__(self):
+        return float(self.__index__())
 
 
 @pytest.mark.parametrize("outer, inner, message", [
@@ -28,6 +31,13 @@ class CallsBack:
     (lambda s, arg: s.x(arg), lambda s: s.z(1), "Already borrowed"),
     (lambda s, arg: s.peek_probability(arg), lambda s: s.x(1), "Already borrowed"),
     (lambda s, arg: s.measure(arg), lambda s: s.copy(), "Already mutably borrowed"),
+    (lambda s, arg: s.measure_x(arg), lambda s: s.peek_x_probability(0), "Already mutably borrowed"),
+    (lambda s, arg: s.x_error(0, p=arg), lambda s: s.peek_observable_expectation("Z"),
+     "Already mutably borrowed"),
+    (lambda s, arg: s.measure_observable("Z", flip_probability=arg), lambda s: s.depolarize1(0, p=0),
+     "Already borrowed"),
+    (lambda s, arg: s.peek_x_probability(arg), lambda s: s.depolarize3(0, 1, 2, p=1),
+     "Already borrowed"),
 ])
 def test_conflicting_claims_fail_at_once(outer, inner, message):
     sim = Simulator(seed=1)
@@ -49,6 +59,7 @@ def test_shared_claims_coexist():
 @pytest.mark.parametrize("failing_call", [
     lambda s: s.x(-1), lambda s: s.cz(1, 1), lambda s: s.x(2**62), lambda s: s.state_vector(endian="x"),
     lambda s: s.x(1, foo=0), lambda s: s.copy(copy_rng=True, seed=0),
+    lambda s: s.peek_observable_expectation("Q"),
 ])
 def test_failures_release_the_claim(failing_call):
     sim = Simulator(seed=1)
