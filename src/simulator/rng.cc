@@ -14,9 +14,13 @@ namespace {
 
 __extension__ typedef unsigned __int128 u128;
 
-inline uint32_t rotl(uint32_t v, int c) { return (v << c) | (v >> (32 - c)); }
+// The four blocks of a refill run side by side, one per lane: word k of every block is one
+// vector, so each step of a quarter round is one vector instruction for all four blocks.
+typedef uint32_t Lanes __attribute__((vector_size(16)));
 
-inline void quarter_round(uint32_t* x, int a, int b, int c, int d) {
+inline Lanes rotl(Lanes v, int c) { return (v << c) | (v >> (32 - c)); }
+
+inline void quarter_round(Lanes* x, int a, int b, int c, int d) {
   x[a] += x[b];
   x[d] = rotl(x[d] ^ x[a], 16);
   x[c] += x[d];
@@ -64,55 +68,38 @@ ChaCha8Rng ChaCha8Rng::from_os_rng() {
 }
 
 void ChaCha8Rng::refill() {
-  for (int block = 0; block < 4; ++block) {
-    uint64_t ctr = counter_ + static_cast<uint64_t>(block);
-    uint32_t input[16] = {0x61707865u,
-                          0x3320646eu,
-                          0x79622d32u,
-                          0x6b206574u,
-                          key_[0],
-                          key_[1],
-                          key_[2],
-                          key_[3],
-                          key_[4],
-                          key_[5],
-                          key_[6],
-                          key_[7],
-                          static_cast<uint32_t>(ctr),
-                          static_cast<uint32_t>(ctr >> 32),
-                          static_cast<uint32_t>(stream_),
-                          static_cast<uint32_t>(stream_ >> 32)};
-    uint32_t x[16];
-    std::memcpy(x, input, sizeof x);
-    for (int round = 0; round < 4; ++round) {
-      quarter_round(x, 0, 4, 8, 12);
-      quarter_round(x, 1, 5, 9, 13);
-      quarter_round(x, 2, 6, 10, 14);
-      quarter_round(x, 3, 7, 11, 15);
-      quarter_round(x, 0, 5, 10, 15);
-      quarter_round(x, 1, 6, 11, 12);
-      quarter_round(x, 2, 7, 8, 13);
-      quarter_round(x, 3, 4, 9, 14);
-    }
-    for (int k = 0; k < 16; ++k) buffer_[static_cast<size_t>(block * 16 + k)] = x[k] + input[k];
+  Lanes input[16];
+  const uint32_t constants[4] = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
+  for (int k = 0; k < 4; ++k) input[k] = Lanes{} + constants[k];
+  for (int k = 0; k < 8; ++k) input[4 + k] = Lanes{} + key_[static_cast<size_t>(k)];
+  for (uint32_t block = 0; block < 4; ++block) {
+    uint64_t ctr = counter_ + block;
+    input[12][block] = static_cast<uint32_t>(ctr);
+    input[13][block] = static_cast<uint32_t>(ctr >> 32);
+  }
+  input[14] = Lanes{} + static_cast<uint32_t>(stream_);
+  input[15] = Lanes{} + static_cast<uint32_t>(stream_ >> 32);
+  Lanes x[16];
+  std::memcpy(x, input, sizeof x);
+  for (int round = 0; round < 4; ++round) {
+    quarter_round(x, 0, 4, 8, 12);
+    quarter_round(x, 1, 5, 9, 13);
+    quarter_round(x, 2, 6, 10, 14);
+    quarter_round(x, 3, 7, 11, 15);
+    quarter_round(x, 0, 5, 10, 15);
+    quarter_round(x, 1, 6, 11, 12);
+    quarter_round(x, 2, 7, 8, 13);
+    quarter_round(x, 3, 4, 9, 14);
+  }
+  for (int k = 0; k < 16; ++k) {
+    Lanes out = x[k] + input[k];
+    for (int block = 0; block < 4; ++block)
+      buffer_[static_cast<size_t>(block * 16 + k)] = out[block];
   }
   counter_ += 4;
 }
 
-uint32_t ChaCha8Rng::next_u32() {
-  if (pos_ >= 64) {
-    refill();
-    pos_ = 0;
-  }
-  return buffer_[pos_++];
-}
-
-uint64_t ChaCha8Rng::next_u64() {
-  if (pos_ < 63) {
-    uint64_t v = buffer_[pos_] | (uint64_t{buffer_[pos_ + 1]} << 32);
-    pos_ += 2;
-    return v;
-  }
+uint64_t ChaCha8Rng::next_u64_across_refill() {
   if (pos_ == 63) {
     uint64_t low = buffer_[63];
     refill();
@@ -166,14 +153,8 @@ uint64_t ChaCha8Rng::uniform_inclusive(uint64_t low, uint64_t high) {
   return low + result;
 }
 
-bool ChaCha8Rng::bernoulli(double p) {
-  if (p == 0.0) return false;
-  if (p == 1.0) return true;
-  if (!(p > 0.0 && p < 1.0)) {
-    throw InternalError("p=" + plain_decimal(p) + " is outside range [0.0, 1.0]");
-  }
-  auto threshold = static_cast<uint64_t>(p * 18446744073709551616.0);
-  return next_u64() < threshold;
+void ChaCha8Rng::throw_outside_unit_range(double p) {
+  throw InternalError("p=" + plain_decimal(p) + " is outside range [0.0, 1.0]");
 }
 
 double ChaCha8Rng::uniform_double() {

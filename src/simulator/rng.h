@@ -18,15 +18,34 @@ class ChaCha8Rng {
   /// Generator with the given eight key words, counter and stream 0.
   static ChaCha8Rng from_key(const std::array<uint32_t, 8>& key);
 
-  uint32_t next_u32();
+  uint32_t next_u32() {
+    if (pos_ >= 64) [[unlikely]] {
+      refill();
+      pos_ = 0;
+    }
+    return buffer_[pos_++];
+  }
   /// Low half first; a draw with one word left straddles the refill.
-  uint64_t next_u64();
+  uint64_t next_u64() {
+    if (pos_ < 63) [[likely]] {
+      uint64_t v = buffer_[pos_] | (uint64_t{buffer_[pos_ + 1]} << 32);
+      pos_ += 2;
+      return v;
+    }
+    return next_u64_across_refill();
+  }
   /// Uniform in [low, high) for 8-bit bounds, by widening multiplication with one retry draw.
   uint8_t uniform_u8(uint8_t low, uint8_t high);
   /// Uniform in the closed range [low, high].
   uint64_t uniform_inclusive(uint64_t low, uint64_t high);
   /// True with probability p (validated by the caller); p == 0 and p == 1 draw nothing.
-  bool bernoulli(double p);
+  bool bernoulli(double p) {
+    if (p == 0.0) return false;
+    if (p == 1.0) return true;
+    if (!(p > 0.0 && p < 1.0)) [[unlikely]]
+      throw_outside_unit_range(p);
+    return next_u64() < static_cast<uint64_t>(p * 18446744073709551616.0);
+  }
   /// The top 53 bits of one next_u64, times 2^-53.
   double uniform_double();
   /// The most significant bit of one next_u64: the outcome of a random measurement.
@@ -37,6 +56,8 @@ class ChaCha8Rng {
 
  private:
   void refill();
+  uint64_t next_u64_across_refill();
+  [[noreturn]] static void throw_outside_unit_range(double p);
 
   std::array<uint32_t, 64> buffer_{};
   std::array<uint32_t, 8> key_{};
