@@ -62,7 +62,8 @@ def test_counts_and_repr(circuit, counts):
 
 
 def test_classes_and_signatures():
-    assert (CircuitSampler.__module__, CircuitSampler.__name__) == ("velkor._core", "CircuitSampler")
+    assert CircuitSampler.__module__ == "velkor._core"
+    assert CircuitSampler.__name__ == "CircuitSampler"
     assert CircuitSampler.__text_signature__ == "(circuit, *, seed=None, postselect=None)"
     assert CircuitSampler.sample.__text_signature__ == (
         "($self, shots, *, bit_packed=False, num_faults=None)")
@@ -134,7 +135,7 @@ def test_unnamed_observables_are_zero():
 
 
 def test_observable_parities_accumulate():
-    circuit = noisy_bits(3) + "\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-3]"
+    circuit = noisy_bits(3) + "\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-3]\n"
     result = CircuitSampler(circuit, seed=4).sample(64)
     np.testing.assert_array_equal(result.observables[:, 0], result.measurements.sum(axis=1) % 2)
 

@@ -1,0 +1,42 @@
+"""The README's examples run as written: every python block, and every velkor command line."""
+
+import pathlib
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+README = (ROOT / "README.md").read_text()
+PYTHON_BLOCKS = re.findall(r"```python\n(.*?)```", README, re.DOTALL)
+BASH_LINES = [line for block in re.findall(r"```bash\n(.*?)```", README, re.DOTALL)
+              for line in block.splitlines()]
+COMMANDS = [line[line.index("velkor "):] for line in BASH_LINES if "velkor " in line]
+
+
+def test_readme_has_examples():
+    assert len(PYTHON_BLOCKS) >= 2 and len(COMMANDS) >= 3
+
+
+@pytest.mark.parametrize("block", PYTHON_BLOCKS, ids=lambda b: b.splitlines()[0])
+def test_python_block_runs(block, monkeypatch, capsys):
+    monkeypatch.chdir(ROOT)
+    exec(compile(block, "README.md", "exec"), {"__name__": "readme"})
+    assert capsys.readouterr().out
+
+
+@pytest.mark.parametrize("command", COMMANDS)
+def test_command_line_runs(command, tmp_path):
+    shutil.copytree(ROOT / "examples", tmp_path / "examples")
+    words = shlex.split(command, comments=True)
+    stdin = None
+    if "<" in words:
+        at = words.index("<")
+        stdin = (tmp_path / words[at + 1]).read_bytes()
+        del words[at:at + 2]
+    run = subprocess.run([sys.executable, "-m", "velkor", *words[1:]], input=stdin,
+                         capture_output=True, cwd=tmp_path, timeout=120)
+    assert run.returncode == 0 and run.stderr == b"", run.stderr
