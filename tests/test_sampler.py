@@ -10,6 +10,7 @@ import time
 import numpy as np
 import pytest
 
+from chacha8 import ChaCha8
 from velkor import CircuitSampler, MeasurementError, SampleResult
 
 # A circuit whose X measurement (record index 3) is refused when the random `M 2` gives 1: with
@@ -135,7 +136,8 @@ def test_unnamed_observables_are_zero():
 
 
 def test_observable_parities_accumulate():
-    circuit = noisy_bits(3) + "\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-3]\n"
+    circuit = noisy_bits(3) + "\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]\n"
+    circuit += "OBSERVABLE_INCLUDE(0) rec[-3]"
     result = CircuitSampler(circuit, seed=4).sample(64)
     np.testing.assert_array_equal(result.observables[:, 0], result.measurements.sum(axis=1) % 2)
 
@@ -280,6 +282,40 @@ def test_zero_faults_ignores_probabilities():
     assert not result.measurements.any()
 
 
+# ---- Exact draws, predicted with an independent model of the generator.
+
+
+def test_probabilistic_draws_follow_the_seeded_stream():
+    circuit = "RX 2\nDEPOLARIZE1(0.2) 0 1\nX_ERROR(0.3) 1\nM 0 1 2\nX_ERROR(0) 0\nM(1) 0"
+    result = CircuitSampler(circuit, seed=17).sample(200)
+    rng = ChaCha8(17)
+    expected = []
+    for _ in range(200):
+        flips = [False, False]
+        for q in (0, 1):  # one trial per site, and a Pauli code only for a firing trial
+            if rng.bernoulli(0.2):
+                flips[q] ^= rng.uniform_u8(1, 4) in (1, 2)  # X or Y flips a Z measurement
+        flips[1] ^= rng.bernoulli(0.3)
+        expected.append([flips[0], flips[1], rng.fair_coin(), not flips[0]])
+    assert result.measurements.tolist() == expected
+
+
+@pytest.mark.parametrize("k", [3, 8])
+def test_fixed_fault_sites_are_drawn_by_floyds_method(k):
+    n = 10
+    result = CircuitSampler(noisy_bits(n, p=0), seed=18).sample(100, num_faults=k)
+    rng = ChaCha8(18)
+    expected = []
+    for _ in range(100):
+        chosen = set()
+        for j in range(n - min(k, n - k), n):
+            t = rng.uniform_u8(0, j + 1)  # uniform in [0, j]
+            chosen.add(j if t in chosen else t)
+        faulted = chosen if k <= n - k else set(range(n)) - chosen
+        expected.append([q in faulted for q in range(n)])
+    assert result.measurements.tolist() == expected
+
+
 # ---- One random stream.
 
 
@@ -312,6 +348,15 @@ def test_failed_call_keeps_its_draws():
     assert outcome(replay, 6) == after_failure
     # A stream that restarted where the failed call began would refuse at its shot 4 again.
     assert after_failure != outcome(CircuitSampler(REFUSED_IN_SHOT, seed=10), 6)
+
+
+@pytest.mark.parametrize("last, message", [
+    ("MX 1", f"{REFUSAL} (shot 4, measurement 3)"),
+    ("MPP Z5 X1", f"Pauli observable measurement is incompatible: {REFUSAL} (shot 4, measurement 4)"),
+])
+def test_refusal_names_the_shot_and_record_index(last, message):
+    circuit = REFUSED_IN_SHOT.replace("MX 1", last)
+    assert outcome(CircuitSampler(circuit, seed=10), 20) == message
 
 
 def test_reference_refusal():
