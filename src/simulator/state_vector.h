@@ -28,9 +28,10 @@ struct Amplitudes {
 inline constexpr size_t kMaxStateVectorQubits = 60;
 
 /// The dense state over 2^num_qubits basis states in the given qubit order, its global phase
-/// fixed so that the first non-zero amplitude is real and positive. Walks the 2^num_vars paths
-/// in Gray-code order along an echelon basis of the support, one term-parity update per step. Fails
-/// with a message naming the register size when the vector cannot be allocated.
+/// fixed so that the first non-zero amplitude is real and positive. Fills the support in blocks
+/// of at least 2^12 paths, each block's phases coming from one Walsh-Hadamard transform of byte
+/// sums over the phase terms: about one store per amplitude plus one pass over the terms per
+/// block. Fails with a message naming the register size when the vector cannot be allocated.
 Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian order);
 
 /// The unique path vector x with rows[q] . x == target[q] for every qubit, or nothing when no
