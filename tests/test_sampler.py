@@ -392,6 +392,24 @@ def test_ctrl_c_interrupts_sampling_and_keeps_the_draws():
     assert not np.array_equal(sampler.sample(256).measurements, fresh.sample(256).measurements)
 
 
+def test_sampling_releases_the_interpreter():
+    counter, stop = [0], threading.Event()
+
+    def spin():
+        while not stop.is_set():
+            counter[0] += 1
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    time.sleep(0.05)
+    before = counter[0]
+    CircuitSampler(noisy_bits(8), seed=1).sample(300_000)
+    during = counter[0] - before
+    stop.set()
+    spinner.join()
+    assert during > 100_000  # a call holding the interpreter lets the spinner count a few thousand
+
+
 # ---- Claims.
 
 
