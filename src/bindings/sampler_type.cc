@@ -15,6 +15,7 @@
 #include "bindings/parameters.h"
 #include "bindings/sample_array.h"
 #include "bindings/sample_result_type.h"
+#include "bindings/wrapped_type.h"
 #include "circuit/circuit.h"
 #include "sampling/circuit_sampler.h"
 
@@ -277,30 +278,6 @@ PyObject* repr(PyObject* self) {
   });
 }
 
-void dealloc(PyObject* self) {
-  PyObject_GC_UnTrack(self);
-  PyCircuitSampler& object = wrapped<SamplerClass>(self);
-  object.core.~CircuitSampler();
-  object.claims.~Claims();
-  Py_TYPE(self)->tp_free(self);
-}
-
-// Instances hold no Python references; the collector only needs what the base class visits.
-int traverse(PyObject* self, visitproc visit, void* arg) {
-  traverseproc base = Py_TYPE(self)->tp_base->tp_traverse;
-  return base != nullptr ? base(self, visit, arg) : 0;
-}
-
-int clear(PyObject* self) {
-  inquiry base = Py_TYPE(self)->tp_base->tp_clear;
-  return base != nullptr ? base(self) : 0;
-}
-
-// Calls through the tuple-and-dict protocol take the same path as ordinary calls.
-PyObject* new_from_tuple(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return PyVectorcall_Call(reinterpret_cast<PyObject*>(type), args, kwargs);
-}
-
 // ---- The class.
 
 PyMethodDef methods[] = {
@@ -326,22 +303,10 @@ PyGetSetDef getset[] = {
 };
 
 PyTypeObject make_type() {
-  PyTypeObject type{};
-  type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
-  type.tp_name = "velkor._core.CircuitSampler";
-  type.tp_basicsize = sizeof(PyCircuitSampler);
-  type.tp_dealloc = dealloc;
-  type.tp_repr = repr;
-  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-  type.tp_doc = "CircuitSampler(circuit, *, seed=None, postselect=None)\n--\n\n";
-  type.tp_traverse = traverse;
-  type.tp_clear = clear;
-  type.tp_methods = methods;
-  type.tp_getset = getset;
-  type.tp_new = new_from_tuple;
-  type.tp_vectorcall =
-      constructor<SamplerClass, construct, CircuitText, SeedOption, PostselectOption>;
-  return type;
+  return wrapped_type<SamplerClass>(
+      "velkor._core.CircuitSampler",
+      "CircuitSampler(circuit, *, seed=None, postselect=None)\n--\n\n", repr, methods, getset,
+      constructor<SamplerClass, construct, CircuitText, SeedOption, PostselectOption>);
 }
 
 PyTypeObject type_object = make_type();

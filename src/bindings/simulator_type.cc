@@ -6,6 +6,7 @@
 
 #include "bindings/method.h"
 #include "bindings/parameters.h"
+#include "bindings/wrapped_type.h"
 #include "simulator/gates/gates.h"
 #include "simulator/measurements/measure_x.h"
 #include "simulator/measurements/measure_z.h"
@@ -88,31 +89,6 @@ PyObject* num_qubits(PyObject* self, void*) {
   return PyLong_FromSize_t(object.core.num_qubits());
 }
 
-void dealloc(PyObject* self) {
-  PyObject_GC_UnTrack(self);
-  PySimulator& object = wrapped<SimulatorClass>(self);
-  object.core.~Simulator();
-  object.claims.~Claims();
-  Py_TYPE(self)->tp_free(self);
-}
-
-// Instances hold no Python references; the collector only needs what the base class visits.
-int traverse(PyObject* self, visitproc visit, void* arg) {
-  traverseproc base = Py_TYPE(self)->tp_base->tp_traverse;
-  return base != nullptr ? base(self, visit, arg) : 0;
-}
-
-int clear(PyObject* self) {
-  inquiry base = Py_TYPE(self)->tp_base->tp_clear;
-  return base != nullptr ? base(self) : 0;
-}
-
-// Calls made through the tuple-and-dict protocol (Simulator.__new__(Simulator, ...)) take the
-// same path as ordinary calls, which go straight to tp_vectorcall.
-PyObject* new_from_tuple(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return PyVectorcall_Call(reinterpret_cast<PyObject*>(type), args, kwargs);
-}
-
 // ---- The class.
 
 constexpr Access kShared = Access::kShared;
@@ -176,21 +152,9 @@ PyGetSetDef getset[] = {
 };
 
 PyTypeObject make_type() {
-  PyTypeObject type{};
-  type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
-  type.tp_name = "velkor._core.Simulator";
-  type.tp_basicsize = sizeof(PySimulator);
-  type.tp_dealloc = dealloc;
-  type.tp_repr = repr;
-  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-  type.tp_doc = "Simulator(*, seed=None)\n--\n\n";
-  type.tp_traverse = traverse;
-  type.tp_clear = clear;
-  type.tp_methods = methods;
-  type.tp_getset = getset;
-  type.tp_new = new_from_tuple;
-  type.tp_vectorcall = constructor<SimulatorClass, construct, SeedOption>;
-  return type;
+  return wrapped_type<SimulatorClass>("velkor._core.Simulator", "Simulator(*, seed=None)\n--\n\n",
+                                      repr, methods, getset,
+                                      constructor<SimulatorClass, construct, SeedOption>);
 }
 
 PyTypeObject type_object = make_type();
