@@ -92,6 +92,19 @@ class DenseState:
         self.amplitudes = self.amplitudes + (-1) ** outcome * self.pauli_applied(factors, negated)
         self.amplitudes /= np.linalg.norm(self.amplitudes)
 
+    def reset_branches(self, name: str, q: int):
+        """The states a Z ("reset") or X ("reset_x") reset of q can leave, one per possible
+        outcome of the measurement inside it."""
+        for outcome in (False, True):
+            if abs(self.probability_one(q) - (not outcome)) > 1e-9:
+                branch = self.copy()
+                branch.project(q, outcome)
+                if outcome:
+                    branch.gate("x", q)
+                if name == "reset_x":
+                    branch.h(q)
+                yield branch
+
     def copy(self) -> "DenseState":
         other = DenseState()
         other.amplitudes = self.amplitudes.copy()

@@ -36,17 +36,7 @@ def same_state(vector, reference):
 
 def apply_reset(sim, reference, name, q):
     """Resets q on both; the reference keeps the branch the simulator's state shows."""
-    branches = []
-    for outcome in (False, True):
-        if abs(reference.probability_one(q) - (not outcome)) < 1e-9:
-            continue  # this outcome cannot occur
-        branch = reference.copy()
-        branch.project(q, outcome)
-        if outcome:
-            branch.gate("x", q)
-        if name == "reset_x":
-            branch.h(q)
-        branches.append(branch)
+    branches = list(reference.reset_branches(name, q))
     getattr(sim, name)(q)
     vector = sim.state_vector()
     matching = [b for b in branches if same_state(vector, b)]

@@ -327,18 +327,6 @@ def follow(sim, branches, what):
     raise AssertionError(f"{what} left a state no branch explains")
 
 
-def reset_branches(reference, name, q):
-    for outcome in (False, True):
-        if abs(reference.probability_one(q) - (not outcome)) > 1e-9:
-            branch = reference.copy()
-            branch.project(q, outcome)
-            if outcome:
-                branch.gate("x", q)
-            if name == "reset_x":
-                branch.h(q)
-            yield branch
-
-
 def noise_branches(reference, name, qubits, p):
     arity, only = NOISE[name]
     paulis = [(only,)] if only else itertools.product("IXYZ", repeat=arity)
@@ -419,7 +407,7 @@ def test_random_circuits_match_the_dense_reference(seed, circuit_seed):
             reference.gate(name, *argument)
         elif kind == "reset":
             getattr(sim, name)(argument)
-            reference = follow(sim, reset_branches(reference, name, argument), name)
+            reference = follow(sim, reference.reset_branches(name, argument), name)
         elif kind == "noise":
             qubits, p = argument
             getattr(sim, name)(*qubits, p=p)
