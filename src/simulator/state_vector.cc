@@ -38,9 +38,6 @@ void advise_huge_pages(void* data, size_t bytes) {
 #endif
 }
 
-/// Columns eliminated together by to_basis_coordinates.
-constexpr size_t kStrip = 8;
-
 bool parity(uint64_t w) { return std::popcount(w) & 1; }
 
 /// Sixteen byte lanes, one per block of paths; byte arithmetic wraps modulo 256.
@@ -136,7 +133,8 @@ void write_support(std::complex<float>* amp, const std::array<std::complex<float
   uint64_t lane_flip = adjacent ? start & (kLanes - 1) : 0;
 
   // Per term: its row, its outer mask and its row contribution -(-1)^s_t c_t in each lane for
-  // outer parity 0 (plus) and 1 (minus). Rows hold -T so that the transform gives 2 * phase.
+  // outer parity 0 (plus) and 1 (minus). Rows hold sum_t c_t at row 0 minus T, so that their
+  // transform is 2 * phase.
   size_t num_terms = masks.size();
   std::vector<uint32_t> term_row(num_terms);
   std::vector<uint64_t> term_outer(num_terms);
@@ -196,6 +194,9 @@ void write_support(std::complex<float>* amp, const std::array<std::complex<float
     }
   }
 }
+
+/// Columns eliminated together by to_basis_coordinates.
+constexpr size_t kStrip = 8;
 
 /// Brings the m rows of `a` (stride words each: the row over n columns, then the right-hand side)
 /// to echelon form with row j's leading bit at column j, eight columns at a time. Rows from
