@@ -11,7 +11,8 @@ namespace velkor {
 /// Operations on packed bit rows given as word spans: bit i is bit i % 64 of word i / 64.
 /// BitVec and the simulator's row matrix and phase map all share these inner loops.
 
-inline size_t words_for_bits(size_t bits) { return (bits + 63) / 64; }
+/// Words that hold `bits` bits: ceil(bits / 64), exact for every count (no wrap near 2^64).
+inline size_t words_for_bits(size_t bits) { return bits / 64 + (bits % 64 != 0); }
 
 /// dst ^= src over the words both spans have.
 inline void xor_words(std::span<uint64_t> dst, std::span<const uint64_t> src) {

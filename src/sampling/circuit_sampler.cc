@@ -64,16 +64,16 @@ Fixed choose_fault_sites(ChaCha8Rng& rng, uint64_t n, uint64_t k, std::vector<ui
 // Reserves room for `rows` rows of `width` entries, refusing sizes that cannot exist.
 template <class T>
 void reserve_rows(std::vector<T>& v, uint64_t rows, uint64_t width) {
-  std::optional<uint64_t> n = checked_mul(rows, width);
-  if (!n || *n > v.max_size()) {
-    throw CapacityError("cannot allocate " + std::to_string(rows) + " shots of " +
-                        std::to_string(width) + " values each");
-  }
+  auto refuse = [&] {
+    return CapacityError("cannot allocate " + std::to_string(rows) + " shots of " +
+                         std::to_string(width) + " values each");
+  };
+  std::optional<size_t> n = checked_buffer_size<T>(rows, width);
+  if (!n) throw refuse();
   try {
     v.reserve(*n);
   } catch (const std::bad_alloc&) {
-    throw CapacityError("cannot allocate " + std::to_string(rows) + " shots of " +
-                        std::to_string(width) + " values each");
+    throw refuse();
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/capacity_error.h"
+#include "base/checked_size.h"
 #include "base/internal_error.h"
 #include "simulator/gates/gates.h"
 #include "simulator/measurements/measure_x.h"
@@ -77,10 +78,14 @@ ShotExecutor::ShotExecutor(std::span<const Instruction> instructions, size_t num
       num_qubits_(num_qubits),
       num_observables_(num_observables),
       sim_(ChaCha8Rng::seed_from_u64(0)) {
+  auto refuse = [&] {
+    return CapacityError("cannot allocate " + std::to_string(num_observables) + " observables");
+  };
+  if (!checked_buffer_size<uint8_t>(num_observables)) throw refuse();
   try {
     observables_.reserve(num_observables);
-  } catch (const std::exception&) {  // std::length_error or std::bad_alloc
-    throw CapacityError("cannot allocate " + std::to_string(num_observables) + " observables");
+  } catch (const std::bad_alloc&) {
+    throw refuse();
   }
 }
 

@@ -30,7 +30,8 @@ using ShotOutcome = std::variant<Accepted, Discarded, Failed>;
 /// from shot to shot, so a shot allocates nothing once the buffers have grown.
 class ShotExecutor {
  public:
-  /// `instructions` must outlive the executor.
+  /// `instructions` must outlive the executor. Throws CapacityError when a row of
+  /// `num_observables` bits cannot be allocated.
   ShotExecutor(std::span<const Instruction> instructions, size_t num_qubits,
                size_t num_observables);
 

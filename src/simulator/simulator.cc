@@ -24,11 +24,12 @@ void Simulator::ensure_num_qubits(size_t m) {
   auto refuse = [&] {
     return CapacityError("cannot grow the register to " + std::to_string(m) + " qubits");
   };
-  std::optional<uint64_t> row_words = checked_mul(m, stride_);
-  if (!row_words || *row_words > rows_.max_size()) throw refuse();
+  std::optional<size_t> row_words = checked_buffer_size<uint64_t>(m, stride_);
+  std::optional<size_t> offset_words = checked_buffer_size<uint64_t>(words_for_bits(m));
+  if (!row_words || !offset_words) throw refuse();
   try {
     rows_.resize(*row_words, 0);
-    offset_.resize(words_for_bits(m), 0);
+    offset_.resize(*offset_words, 0);
   } catch (const std::bad_alloc&) {
     // Extra zero words beyond num_qubits_ leave the state as it was.
     throw refuse();
@@ -56,7 +57,18 @@ void Simulator::clear_state() {
 void Simulator::ensure_row_words(size_t words) {
   if (words <= stride_) return;
   size_t stride = std::max(words, 2 * stride_);
-  std::vector<uint64_t> rows(num_qubits_ * stride, 0);
+  auto refuse = [&] {
+    return CapacityError("cannot give the register of " + std::to_string(num_qubits_) +
+                         " qubits rows of " + std::to_string(stride) + " words");
+  };
+  std::optional<size_t> row_words = checked_buffer_size<uint64_t>(num_qubits_, stride);
+  if (!row_words) throw refuse();
+  std::vector<uint64_t> rows;
+  try {
+    rows.assign(*row_words, 0);
+  } catch (const std::bad_alloc&) {
+    throw refuse();
+  }
   for (size_t q = 0; q < num_qubits_; ++q) {
     std::copy_n(rows_.data() + q * stride_, stride_, rows.data() + q * stride);
   }

@@ -69,7 +69,8 @@ class Simulator {
   void apply_phase_gadget(std::span<const size_t> qubits, uint8_t increment);
   /// Introduces a fresh path variable x_n on qubit q (rows[q] gains bit n); with `phase_bit` the
   /// new variable carries a phase of pi, turning |0> into |-> instead of |+>. Grows the
-  /// register to q + 1 qubits first.
+  /// register to q + 1 qubits first. Throws CapacityError, adding no variable, when the longer
+  /// rows cannot be allocated.
   void add_affine_coordinate(size_t q, bool phase_bit);
   /// Keeps only the paths with normal . x == value, eliminating the variable at normal's lowest
   /// set bit. `normal` has var_words() words, is non-zero, and may be one of the rows.
@@ -77,6 +78,7 @@ class Simulator {
 
  private:
   /// Makes rows hold at least `words` words each, re-laying them out when the stride is short.
+  /// Throws CapacityError, changing nothing, when the new layout cannot be allocated.
   void ensure_row_words(size_t words);
 
   size_t num_qubits_ = 0;

@@ -135,6 +135,12 @@ TEST(Simulator, ImpossibleRegisterIsRefusedWithoutChange) {
   }
   t(sim, 1);
   EXPECT_EQ(sim.phase().size(), 1u);
+  // Without path variables the rows take no words: only the offset bits size the register.
+  Simulator empty = Simulator::new_with_optional_seed(0);
+  for (size_t m : {size_t{1} << 60, ~size_t{0} - 63, ~size_t{0}}) {
+    EXPECT_THROW(empty.ensure_num_qubits(m), CapacityError);
+    EXPECT_EQ(empty.num_qubits(), 0u);
+  }
 }
 
 }  // namespace
