@@ -21,9 +21,10 @@ struct Circuit {
   /// checks every rec[-k] against the measurements before it in execution order and expands
   /// REPEAT blocks. Fails with the one message a user sees (raised as ValueError), in this
   /// order: bytes that are not UTF-8, a parse failure, a REPEAT count beyond 64 bits, the first
-  /// failing instruction, an expansion beyond kMaxExpandedInstructions (circuit/expansion.h),
-  /// the first record reference reaching too far, a qubit index of 2^64 - 1. Cost: linear in
-  /// the text plus the expanded circuit; no recursion at any nesting depth.
+  /// failing instruction, an expansion beyond kMaxExpandedInstructions or kMaxExpandedBytes
+  /// (circuit/expansion.h), the first record reference reaching too far, a qubit index of
+  /// 2^64 - 1. Cost: linear in the text plus the expanded circuit; no recursion at any nesting
+  /// depth.
   static Expected<Circuit, std::string> try_parse(std::string_view text);
 };
 

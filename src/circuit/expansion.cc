@@ -1,6 +1,7 @@
 #include "circuit/expansion.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 
 #include "base/checked_size.h"
@@ -8,19 +9,71 @@
 namespace velkor {
 namespace {
 
+// Bookkeeping bytes the allocator adds to every heap block.
+constexpr uint64_t kBlockOverhead = 16;
+
+template <class T, size_t N>
+uint64_t heap_bytes(const InlineVector<T, N>& list) {
+  return list.size() > N ? list.size() * sizeof(T) + kBlockOverhead : 0;
+}
+
+template <size_t N>
+uint64_t heap_bytes(const std::array<double, N>&) {
+  return 0;
+}
+
+uint64_t heap_bytes(const std::vector<double>& values) {
+  return values.empty() ? 0 : values.size() * sizeof(double) + kBlockOverhead;
+}
+
+uint64_t heap_bytes(const std::vector<PauliProduct>& products) {
+  if (products.empty()) return 0;
+  uint64_t bytes = products.size() * sizeof(PauliProduct) + kBlockOverhead;
+  for (const PauliProduct& product : products) {
+    if (!product.factors.empty()) {
+      bytes += product.factors.size() * sizeof(product.factors[0]) + kBlockOverhead;
+    }
+  }
+  return bytes;
+}
+
+// Bytes one copy of `instruction` takes: the value and the heap blocks of its lists.
+uint64_t instruction_bytes(const Instruction& instruction) {
+  uint64_t bytes = sizeof(Instruction);
+  auto add_lists = [&](const auto& op) {
+    if constexpr (requires { op.targets; }) bytes += heap_bytes(op.targets);
+    if constexpr (requires { op.products; }) bytes += heap_bytes(op.products);
+    if constexpr (requires { op.lookbacks; }) bytes += heap_bytes(op.lookbacks);
+    if constexpr (requires { op.probabilities; }) bytes += heap_bytes(op.probabilities);
+  };
+  std::visit(
+      [&](const auto& op) {
+        if constexpr (requires { op.channel; }) {
+          std::visit(add_lists, op.channel);
+        } else {
+          add_lists(op);
+        }
+      },
+      instruction);
+  return bytes;
+}
+
 // Number of statements that follow `statement` as its body.
 size_t body_size(const Statement& statement) {
   const Repeat* repeat = std::get_if<Repeat>(&statement);
   return repeat ? repeat->body_size : 0;
 }
 
-// Expanded size of every statement (nothing beyond 64 bits), children before parents.
-std::vector<std::optional<uint64_t>> statement_sizes(const WrittenCircuit& circuit) {
+// Expanded size of every statement (nothing beyond 64 bits), children before parents, where an
+// instruction run weighs weight(run).
+template <class Weight>
+std::vector<std::optional<uint64_t>> statement_sizes(const WrittenCircuit& circuit,
+                                                     Weight&& weight) {
   const std::vector<Statement>& statements = circuit.statements;
   std::vector<std::optional<uint64_t>> sizes(statements.size());
   for (size_t i = statements.size(); i-- > 0;) {
     if (const auto* run = std::get_if<InstructionRun>(&statements[i])) {
-      sizes[i] = run->last - run->first;
+      sizes[i] = weight(*run);
       continue;
     }
     const Repeat& repeat = std::get<Repeat>(statements[i]);
@@ -35,6 +88,12 @@ std::vector<std::optional<uint64_t>> statement_sizes(const WrittenCircuit& circu
   return sizes;
 }
 
+std::vector<std::optional<uint64_t>> instruction_counts(const WrittenCircuit& circuit) {
+  return statement_sizes(circuit, [](const InstructionRun& run) -> std::optional<uint64_t> {
+    return run.last - run.first;
+  });
+}
+
 std::optional<uint64_t> total_size(const WrittenCircuit& circuit,
                                    const std::vector<std::optional<uint64_t>>& sizes) {
   std::optional<uint64_t> total = 0;
@@ -44,24 +103,50 @@ std::optional<uint64_t> total_size(const WrittenCircuit& circuit,
   return total;
 }
 
-std::string too_large(std::optional<uint64_t> size) {
-  std::string count = size ? std::to_string(*size) : "more than 18446744073709551615";
-  return "circuit is too large: it expands to " + count + " instructions, and at most " +
-         std::to_string(kMaxExpandedInstructions) + " are supported";
+std::string in_decimal(std::optional<uint64_t> size) {
+  return size ? std::to_string(*size) : "more than 18446744073709551615";
+}
+
+// The refusal of an expansion to `count` instructions, or nothing when it fits.
+std::optional<std::string> expansion_refusal(const WrittenCircuit& circuit,
+                                             std::optional<uint64_t> count) {
+  if (!count || *count > kMaxExpandedInstructions) {
+    return "circuit is too large: it expands to " + in_decimal(count) +
+           " instructions, and at most " + std::to_string(kMaxExpandedInstructions) +
+           " are supported";
+  }
+  auto run_bytes = [&](const InstructionRun& run) -> std::optional<uint64_t> {
+    std::optional<uint64_t> bytes = 0;
+    for (size_t k = run.first; k < run.last && bytes; ++k) {
+      bytes = checked_add(*bytes, instruction_bytes(circuit.instructions[k]));
+    }
+    return bytes;
+  };
+  std::optional<uint64_t> bytes = total_size(circuit, statement_sizes(circuit, run_bytes));
+  if (!bytes || *bytes > kMaxExpandedBytes) {
+    return "circuit is too large: its " + std::to_string(*count) + " expanded instructions take " +
+           in_decimal(bytes) + " bytes, and at most " + std::to_string(kMaxExpandedBytes) +
+           " are supported";
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
 Expected<uint64_t, std::string> checked_expanded_size(const WrittenCircuit& circuit) {
-  std::optional<uint64_t> total = total_size(circuit, statement_sizes(circuit));
-  if (!total || *total > kMaxExpandedInstructions) return unexpected(too_large(total));
-  return *total;
+  std::optional<uint64_t> count = total_size(circuit, instruction_counts(circuit));
+  if (std::optional<std::string> refusal = expansion_refusal(circuit, count)) {
+    return unexpected(std::move(*refusal));
+  }
+  return *count;
 }
 
 Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit) {
-  std::vector<std::optional<uint64_t>> sizes = statement_sizes(circuit);
+  std::vector<std::optional<uint64_t>> sizes = instruction_counts(circuit);
   std::optional<uint64_t> total = total_size(circuit, sizes);
-  if (!total || *total > kMaxExpandedInstructions) return unexpected(too_large(total));
+  if (std::optional<std::string> refusal = expansion_refusal(circuit, total)) {
+    return unexpected(std::move(*refusal));
+  }
   const std::vector<Statement>& statements = circuit.statements;
   auto is_repeat = [](const Statement& s) { return std::holds_alternative<Repeat>(s); };
   if (std::none_of(statements.begin(), statements.end(), is_repeat)) {
