@@ -1,0 +1,381 @@
+"""Property tests that drive the whole Python surface with random, mostly hostile, calls.
+
+`Simulator` gets random sequences of method calls whose arguments include huge and negative
+indices, NaN and infinite probabilities, wrong types, empty and odd target lists, arguments whose
+conversion calls back into the same object, and random compact observables. `CircuitSampler`
+gets random circuit texts built from the instruction vocabulary, valid and broken, and random
+sampling arguments. Whatever happens, the interpreter survives and every exception is one of
+the documented types (never a panic or SystemError). Each object also runs beside a shadow
+twin with the same seed that repeats only the calls that went through: a call refused for its
+arguments must leave the state and the random stream as they were, so the two never drift.
+
+The default example count keeps the file to a few seconds. For a long run:
+
+    VELKOR_FUZZ_EXAMPLES=100000 python -m pytest tests/test_fuzz_api.py
+"""
+
+import math
+import os
+
+import numpy as np
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from velkor import CircuitSampler, MeasurementError, Simulator
+
+EXAMPLES = int(os.environ.get("VELKOR_FUZZ_EXAMPLES", "100"))
+FUZZ = settings(max_examples=EXAMPLES, deadline=None,
+                suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+
+
+class Boom(Exception):
+    """Raised by hostile argument objects; it must come back out unchanged."""
+
+
+DOCUMENTED = (TypeError, ValueError, IndexError, OverflowError, MemoryError, RuntimeError,
+              MeasurementError, Boom)
+# Refusals that must leave the object exactly as it was.
+REFUSALS = (TypeError, ValueError, IndexError, OverflowError, MemoryError, RuntimeError, Boom)
+
+
+def outcome(call):
+    """('ok', result) or ('error', exception) of call(); anything undocumented fails the test."""
+    try:
+        return "ok", call()
+    except BaseException as error:  # PanicException derives from BaseException
+        assert isinstance(error, DOCUMENTED), f"undocumented {type(error).__qualname__}: {error}"
+        assert str(error), f"{type(error).__name__} without a message"
+        if isinstance(error, MemoryError):
+            assert any(c.isdigit() for c in str(error)), f"size not named: {error}"
+        return "error", error
+
+
+class Reentrant:
+    """An index whose conversion first calls `name` on the object being called."""
+
+    def __init__(self, name, value):
+        self.name, self.value, self.target = name, value, None
+
+    def __index__(self):
+        member = getattr(self.target, self.name)
+        if callable(member):
+            member(0)
+        return self.value
+
+    def __float__(self):
+        return float(self.__index__())
+
+    def __repr__(self):
+        return f"Reentrant({self.name!r}, {self.value})"
+
+
+class Raising:
+    def __index__(self):
+        raise Boom("no index")
+
+    __float__ = __index__
+
+    def __repr__(self):
+        return "Raising()"
+
+
+HUGE_INDICES = [2**52, 2**62, 2**63 - 1, 2**63, 2**64 - 1, 2**64, 10**30, -1, -(2**63),
+                -(2**63) - 1]
+WRONG_TYPES = [None, 1.5, 2.0, "0", b"0", [0], (1,), float("nan"), object(), 1j]
+NUMPY = [np.int64(3), np.uint64(2**63), np.int8(-1), np.bool_(True), np.float64(1.0)]
+
+index = st.one_of(
+    st.integers(0, 7), st.integers(0, 7), st.integers(0, 7), st.integers(0, 7),
+    st.sampled_from(HUGE_INDICES), st.sampled_from(WRONG_TYPES + NUMPY), st.booleans(),
+    st.builds(Raising),
+    st.builds(Reentrant, st.sampled_from(["x", "peek_probability", "num_qubits", "measure"]),
+              st.integers(0, 3)),
+)
+targets = st.lists(index, max_size=7)
+probability = st.one_of(
+    st.floats(0, 1), st.floats(allow_nan=True, allow_infinity=True),
+    st.sampled_from([0.0, -0.0, 1.0, 1.0000000000000002, 5e-324, 2, 10**400, True, None, "0.5",
+                     np.float32(0.25), Raising()]),
+)
+observable = st.one_of(
+    st.text(alphabet="+-IXYZ_", max_size=10), st.text(max_size=6),
+    st.sampled_from(["", "+", "-", "I" * 14 + "Z", "XQ", "Z\x00", "x", b"Z", None, 3]),
+)
+endian = st.one_of(st.sampled_from(["little", "big", "LITTLE", "", "\\", None, 1, b"big"]),
+                   st.text(max_size=4))
+seed = st.one_of(st.none(), st.integers(0, 2**64 - 1),
+                 st.sampled_from([-1, 2**64, 1.0, "1", np.uint64(7)]))
+flag = st.sampled_from([False, True, None, 0, 1, "yes", np.bool_(True), 2.5])
+
+SINGLE = ["x", "y", "z", "s", "s_dag", "t", "t_dag", "reset", "reset_z", "reset_x",
+          "measure_many"]
+GROUPED = ["cnot", "cx", "cz", "swap", "ccz"]
+NOISE = ["x_error", "y_error", "z_error", "depolarize1", "depolarize2", "depolarize3"]
+ONE_TARGET = ["measure", "measure_z", "measure_x", "peek_probability", "peek_z_probability",
+              "peek_x_probability"]
+junk_keyword = st.sampled_from([{}, {}, {}, {"p": 0.5}, {"target": 0}, {"foo": 1}])
+
+
+@st.composite
+def simulator_call(draw):
+    """(method name, positional arguments, keyword arguments) of one Simulator call."""
+    kind = draw(st.sampled_from(["single", "grouped", "noise", "one", "observable", "peek_obs",
+                                 "state_vector", "copy", "read"]))
+    if kind in ("single", "grouped"):
+        name = draw(st.sampled_from(SINGLE if kind == "single" else GROUPED))
+        return name, draw(targets), draw(junk_keyword)
+    if kind == "noise":
+        keywords = draw(st.one_of(st.fixed_dictionaries({"p": probability}), junk_keyword))
+        return draw(st.sampled_from(NOISE)), draw(targets), keywords
+    if kind == "one":
+        arguments = draw(st.one_of(st.tuples(index), st.lists(index, max_size=3)))
+        return draw(st.sampled_from(ONE_TARGET)), list(arguments), draw(junk_keyword)
+    if kind == "observable":
+        keywords = draw(st.one_of(st.just({}), st.fixed_dictionaries({"flip_probability":
+                                                                       probability})))
+        return "measure_observable", [draw(observable)], keywords
+    if kind == "peek_obs":
+        return "peek_observable_expectation", [draw(observable)], draw(junk_keyword)
+    if kind == "state_vector":
+        return "state_vector", [], draw(st.one_of(st.just({}), st.fixed_dictionaries(
+            {"endian": endian})))
+    if kind == "copy":
+        return "copy", [], draw(st.fixed_dictionaries({}, optional={"copy_rng": flag,
+                                                                    "seed": seed}))
+    return draw(st.sampled_from(["num_qubits", "__repr__"])), [], {}
+
+
+def invoke(sim, name, arguments, keywords):
+    for argument in [*arguments, *keywords.values()]:
+        if isinstance(argument, Reentrant):
+            argument.target = sim
+    member = getattr(sim, name)
+    return member(*arguments, **keywords) if callable(member) else member
+
+
+def same_result(a, b):
+    if isinstance(a, np.ndarray):
+        np.testing.assert_array_equal(a, b)
+    elif isinstance(a, Simulator):
+        assert a.num_qubits == b.num_qubits
+    elif isinstance(a, float) and math.isnan(a):
+        assert math.isnan(b)
+    else:
+        assert a == b
+
+
+@FUZZ
+@given(st.integers(0, 2**64 - 1), st.lists(simulator_call(), max_size=25))
+def test_simulator_survives_random_calls(seed_value, calls):
+    sim, shadow = Simulator(seed=seed_value), Simulator(seed=seed_value)
+    for name, arguments, keywords in calls:
+        kind, result = outcome(lambda: invoke(sim, name, arguments, keywords))
+        if kind == "error" and isinstance(result, REFUSALS):
+            assert sim.num_qubits == shadow.num_qubits, (name, arguments, keywords, result)
+            continue
+        # Went through (or was refused by the state itself): the shadow does the same.
+        shadow_kind, shadow_result = outcome(lambda: invoke(shadow, name, arguments, keywords))
+        assert shadow_kind == kind
+        if kind == "ok":
+            same_result(result, shadow_result)
+        else:
+            assert str(shadow_result) == str(result)
+    assert sim.num_qubits == shadow.num_qubits
+    if sim.num_qubits <= 12:
+        vector = sim.state_vector()
+        np.testing.assert_array_equal(vector, shadow.state_vector())
+        assert abs(np.vdot(vector, vector).real - 1) < 1e-4
+    everything = range(min(sim.num_qubits, 16))
+    assert sim.measure_many(*everything) == shadow.measure_many(*everything)
+
+
+# ---- Circuit texts.
+
+QUBITS = st.integers(0, 5)
+probability_text = st.sampled_from(["0", "0.1", "0.5", "1", "0.01", "1e-3", "0.25"])
+
+
+def distinct(size):
+    return st.lists(QUBITS, min_size=size, max_size=size, unique=True)
+
+
+def grouped(size):
+    return st.lists(distinct(size), max_size=3).map(lambda groups: [q for g in groups for q in g])
+
+
+def product(size):
+    return st.builds(lambda qubits, paulis, bang: bang + "*".join(
+        f"{p}{q}" for p, q in zip(paulis, qubits)), distinct(size),
+        st.lists(st.sampled_from("XYZ"), min_size=size, max_size=size), st.sampled_from(["", "!"]))
+
+
+products = st.integers(1, 3).flatmap(lambda size: st.lists(product(size), min_size=1, max_size=3))
+
+
+def written(name, arguments, targets):
+    return name + (f"({', '.join(arguments)})" if arguments else "") + \
+        "".join(f" {t}" for t in targets)
+
+
+@st.composite
+def valid_instruction(draw):
+    """An instruction that passes its own checks (record references may still reach too far)."""
+    kind = draw(st.sampled_from(["gate", "pair", "ccz", "measure", "mpp", "exp_val", "reset",
+                                 "noise1", "noise2", "noise3", "channel1", "channel2", "detector",
+                                 "observable", "feedback", "tick"]))
+    readout = draw(st.one_of(st.just([]), st.lists(probability_text, min_size=1, max_size=1)))
+    p = [draw(probability_text)]
+    if kind == "gate":
+        name = draw(st.sampled_from(["X", "Y", "Z", "S", "S_DAG", "T", "T_DAG", "I", "t"]))
+        return written(name, [], draw(st.lists(QUBITS, max_size=4)))
+    if kind == "pair":
+        name = draw(st.sampled_from(["CX", "CNOT", "CZ", "SWAP"]))
+        return written(name, [], draw(grouped(2)))
+    if kind == "ccz":
+        return written("CCZ", [], draw(grouped(3)))
+    if kind == "measure":
+        name = draw(st.sampled_from(["M", "MZ", "MX", "MR", "MRZ", "MRX"]))
+        qubits = draw(st.lists(st.tuples(st.sampled_from(["", "!"]), QUBITS), max_size=4))
+        return written(name, readout, [bang + str(q) for bang, q in qubits])
+    if kind == "mpp":
+        return written("MPP", readout, draw(products))
+    if kind == "exp_val":
+        return written("EXP_VAL", [], draw(products))
+    if kind == "reset":
+        return written(draw(st.sampled_from(["R", "RZ", "RX"])), [],
+                       draw(st.lists(QUBITS, max_size=4)))
+    if kind == "noise1":
+        name = draw(st.sampled_from(["X_ERROR", "Y_ERROR", "Z_ERROR", "DEPOLARIZE1"]))
+        return written(name, p, draw(st.lists(QUBITS, max_size=4)))
+    if kind == "noise2":
+        return written("DEPOLARIZE2", p, draw(grouped(2)))
+    if kind == "noise3":
+        return written("DEPOLARIZE3", p, draw(grouped(3)))
+    if kind == "channel1":
+        return written("PAULI_CHANNEL_1", ["0.1", "0.2", "0.05"], draw(st.lists(QUBITS, max_size=3)))
+    if kind == "channel2":
+        return written("PAULI_CHANNEL_2", ["0.01"] * 15, draw(grouped(2)))
+    lookbacks = [f"rec[-{k}]" for k in draw(st.lists(st.integers(1, 3), max_size=3))]
+    if kind == "detector":
+        return written("DETECTOR", draw(st.sampled_from([[], ["1", "2"]])), lookbacks)
+    if kind == "observable":
+        return written("OBSERVABLE_INCLUDE", [str(draw(st.integers(0, 3)))], lookbacks)
+    if kind == "feedback":
+        name = draw(st.sampled_from(["CX", "CY", "CZ"]))
+        return written(name, [], [f"rec[-{draw(st.integers(1, 2))}]", str(draw(QUBITS))])
+    return "TICK"
+
+
+NAMES = ["X", "CX", "CY", "CZ", "CCZ", "SWAP", "M", "MX", "MPP", "R", "X_ERROR", "DEPOLARIZE2",
+         "DEPOLARIZE3", "PAULI_CHANNEL_1", "PAULI_CHANNEL_2", "EXP_VAL", "DETECTOR",
+         "OBSERVABLE_INCLUDE", "QUBIT_COORDS", "H", "MY", "REPEAT", "X_ERROR(", ""]
+NUMBERS = ["0", "0.5", "1", "-1", "2", "1e15", "1.5", "nan", "inf", "18446744073709551616",
+           "18446744073709551615", "-0", ""]
+TOKENS = ["0", "1", "!0", "rec[-1]", "rec[-5]", "rec[-0]", "rec[1]", "rec[-1", "sweep[0]",
+          "X0*Y1", "!X0*Z3", "X0*X0", "x0", "X0*", "*", "+3", "007", "-1", "18446744073709551615",
+          "18446744073709551614", "4503599627370496", "X18446744073709551614",
+          "Z4503599627370496", "18446744073709551616", "a"]
+
+
+@st.composite
+def broken_instruction(draw):
+    """A name, arguments and targets thrown together: mostly refused, sometimes hostile."""
+    arguments = draw(st.lists(st.sampled_from(NUMBERS), max_size=4)) if draw(st.booleans()) else []
+    return written(draw(st.sampled_from(NAMES)), arguments,
+                   draw(st.lists(st.sampled_from(TOKENS), max_size=5)))
+
+
+def rarely(common, rare, one_in=10):
+    """`rare` once in `one_in` draws, else `common`."""
+    return st.integers(1, one_in).flatmap(lambda k: rare if k == 1 else common)
+
+
+COUNTS = rarely(st.sampled_from(["0", "1", "2", "3", "100"]),
+                st.sampled_from(["18446744073709551615", "18446744073709551616", "007"]))
+
+
+def block(body):
+    return st.builds(lambda count, lines: f"REPEAT {count} {{\n" + "\n".join(lines) + "\n}",
+                     COUNTS, st.lists(body, max_size=4))
+
+
+valid_line = rarely(valid_instruction(), st.one_of(block(valid_instruction()),
+                                                  block(block(valid_instruction()))), 4)
+broken_line = st.one_of(broken_instruction(), block(broken_instruction()),
+                        st.sampled_from(["}", "{", "REPEAT 2 {", "REPEAT {", "X 0 {"]),
+                        st.text(max_size=12))
+layout = st.sampled_from(["", "# comment", "  \t", "M 0 # x"])
+
+
+@st.composite
+def circuit_text(draw):
+    """Valid lines with, in one text out of three, one broken line among them."""
+    lines = draw(st.lists(rarely(valid_line, layout, 6), max_size=12))
+    if draw(st.integers(0, 2)) == 0:
+        lines.insert(draw(st.integers(0, len(lines))), draw(broken_line))
+    head = draw(st.sampled_from([[], ["M 0 1 2"]]))
+    return draw(st.sampled_from(["\n", "\r\n", "\n\n"])).join(head + lines)
+
+
+sampler_seed = rarely(st.integers(0, 2**64 - 1), seed)
+postselect = rarely(st.none(), st.one_of(st.lists(st.integers(-1, 3), max_size=3), st.sampled_from(
+    ["01", [1.5], [2**64], (0,), b"\x00", 7])), one_in=5)
+shots = rarely(st.integers(0, 6),
+               st.sampled_from([-1, 2**62, 2**63, 1.5, "3", None, np.int64(2), Raising()]), 5)
+num_faults = rarely(st.one_of(st.none(), st.integers(0, 4)),
+                    st.sampled_from([-1, 2**64, 1.5, "1", np.int32(1)]), 5)
+sample_call = st.fixed_dictionaries({"shots": shots},
+                                    optional={"bit_packed": flag, "num_faults": num_faults})
+
+
+def widths(sampler):
+    return (sampler.num_measurements, sampler.num_detectors, sampler.num_observables,
+            sampler.num_exp_vals)
+
+
+def check_result(sampler, result, call):
+    assert result.total_shots == call["shots"]
+    assert result.discards == result.total_shots - result.accepted_shots >= 0
+    packed = bool(call.get("bit_packed"))
+    arrays = (result.measurements, result.detectors, result.observables)
+    for array, width in zip(arrays, widths(sampler)):
+        assert array.dtype == (np.uint8 if packed else np.bool_)
+        assert array.shape == (result.accepted_shots, -(-width // 8) if packed else width)
+    assert result.exp_vals.shape == (result.accepted_shots, sampler.num_exp_vals)
+    assert result.exp_vals.dtype == np.float64
+
+
+@FUZZ
+@given(circuit_text(), sampler_seed, postselect, st.lists(sample_call, max_size=3))
+def test_circuit_sampler_survives_random_circuits(text, seed_value, entries, calls):
+    kind, sampler = outcome(lambda: CircuitSampler(text, seed=seed_value, postselect=entries))
+    if kind == "error":
+        return
+    repr(sampler)
+    # A second sampler with the same seed repeats only the calls that went through.
+    shadow = None if seed_value is None else CircuitSampler(text, seed=seed_value,
+                                                            postselect=entries)
+    for call in calls:
+        if call["shots"] == 2**62 and not any(widths(sampler)):
+            continue  # nothing to allocate: that many shots would simply run
+        kind, result = outcome(lambda: sampler.sample(**call))
+        if kind == "error" and isinstance(result, REFUSALS):
+            continue
+        if kind == "ok":
+            check_result(sampler, result, call)
+        if shadow is not None:
+            shadow_kind, shadow_result = outcome(lambda: shadow.sample(**call))
+            assert shadow_kind == kind
+            if kind == "ok":
+                np.testing.assert_array_equal(shadow_result.measurements, result.measurements)
+                np.testing.assert_array_equal(shadow_result.exp_vals, result.exp_vals)
+            else:
+                assert str(shadow_result) == str(result)
+    if shadow is not None:
+        next_kind, last = outcome(lambda: sampler.sample(2))
+        shadow_kind, shadow_last = outcome(lambda: shadow.sample(2))
+        assert next_kind == shadow_kind
+        if next_kind == "ok":
+            np.testing.assert_array_equal(last.measurements, shadow_last.measurements)
+            np.testing.assert_array_equal(last.detectors, shadow_last.detectors)
+            np.testing.assert_array_equal(last.observables, shadow_last.observables)
