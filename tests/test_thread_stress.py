@@ -105,7 +105,7 @@ def simulator_step(sim):
 
 def test_shared_simulator():
     sim = uniform()
-    done, conflicts = hammer(4, simulator_step(sim))
+    done, _ = hammer(4, simulator_step(sim))
     assert all(result for exclusive, _, result in done if not exclusive)
     replay = uniform()
     for gate, targets, _ in (result for exclusive, _, result in done if exclusive):
