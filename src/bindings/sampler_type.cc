@@ -253,6 +253,8 @@ PyObject* sample(PyCircuitSampler& self, uint64_t shots, bool bit_packed,
   return sample_result(self.core, std::move(drawn->value()), bit_packed);
 }
 
+void use_general_path(CircuitSampler& core) { core.use_general_path(); }
+
 // Runs `read(core)` under a shared claim.
 template <class Read>
 PyObject* shared(PyObject* self, Read&& read) {
@@ -266,6 +268,10 @@ template <size_t (CircuitSampler::*kCount)() const>
 PyObject* count(PyObject* self, void*) {
   return shared(self,
                 [](const CircuitSampler& core) { return PyLong_FromSize_t((core.*kCount)()); });
+}
+
+PyObject* compiled(PyObject* self, void*) {
+  return shared(self, [](const CircuitSampler& core) { return PyBool_FromLong(core.compiled()); });
 }
 
 PyObject* repr(PyObject* self) {
@@ -283,6 +289,7 @@ PyObject* repr(PyObject* self) {
 PyMethodDef methods[] = {
     attached<SamplerClass, "sample($self, shots, *, bit_packed=False, num_faults=None)",
              Access::kExclusive, sample, Shots, FlagOption<"bit_packed">, NumFaultsOption>(),
+    method<SamplerClass, "_use_general_path($self)", Access::kExclusive, use_general_path>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -299,6 +306,8 @@ PyGetSetDef getset[] = {
      "The number of EXP_VAL products.", nullptr},
     {"num_fault_sites", count<&CircuitSampler::num_fault_sites>, nullptr,
      "The number of places where a single fault can occur.", nullptr},
+    {"_compiled", compiled, nullptr,
+     "Whether sampling runs a compiled program instead of interpreting the circuit.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -54,6 +54,11 @@ class CircuitSampler {
   /// Why fixed-fault sampling with `k` faults is refused, or nothing when it is allowed.
   std::optional<std::string> fixed_fault_error(uint64_t k) const;
 
+  /// Whether sampling runs a compiled program instead of interpreting the circuit shot by shot.
+  bool compiled() const { return false; }
+  /// Makes every later sampling call interpret the circuit shot by shot (for comparisons).
+  void use_general_path() {}
+
   /// Samples `shots` shots: each fails independently at its fault sites, or, with `num_faults`,
   /// exactly that many uniformly chosen sites fail. Detectors and observables are reported
   /// relative to the reference; postselected shots are dropped. `interrupted` is called at least
