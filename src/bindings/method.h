@@ -142,20 +142,36 @@ PyObject* attached_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
                           [&](Params&... p) { return kBody(object, p.value()...); });
 }
 
+/// Builds a result from the class itself: `kBody(type, params.value()...)` runs attached, and
+/// binding errors are reported under `function`.
+template <auto kBody, class... Params>
+PyObject* type_call(FunctionName function, PyObject* type, PyObject* const* args, Py_ssize_t nargsf,
+                    PyObject* kwnames) noexcept {
+  return frame<Params...>(
+      function, nullptr, Access::kShared, args, nargsf, kwnames,
+      [&](Params&... p) { return kBody(reinterpret_cast<PyTypeObject*>(type), p.value()...); });
+}
+
 /// The class's vectorcall constructor: `kBody(type, params.value()...)` builds the object.
 template <class Cls, auto kBody, class... Params>
 PyObject* constructor(PyObject* type, PyObject* const* args, size_t nargsf,
                       PyObject* kwnames) noexcept {
-  return frame<Params...>({Cls::kName, "__new__"}, nullptr, Access::kShared, args,
-                          static_cast<Py_ssize_t>(nargsf), kwnames, [&](Params&... p) {
-                            return kBody(reinterpret_cast<PyTypeObject*>(type), p.value()...);
-                          });
+  return type_call<kBody, Params...>({Cls::kName, "__new__"}, type, args,
+                                     static_cast<Py_ssize_t>(nargsf), kwnames);
+}
+
+/// A class method: `kBody(type, params.value()...)` builds its result.
+template <class Cls, FixedString kSignature, auto kBody, class... Params>
+PyObject* class_method(PyObject* type, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) noexcept {
+  return type_call<kBody, Params...>({Cls::kName, kMethodName<kSignature>.text}, type, args, nargsf,
+                                     kwnames);
 }
 
 template <auto kFunction>
-PyMethodDef method_def(const char* name, const char* doc) {
+PyMethodDef method_def(const char* name, const char* doc, int extra_flags = 0) {
   return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kFunction)),
-          METH_FASTCALL | METH_KEYWORDS, doc};
+          METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
 }
 
 /// The method table entry of a method whose core call runs detached.
@@ -170,6 +186,13 @@ template <class Cls, FixedString kSignature, Access kAccess, auto kBody, class..
 PyMethodDef attached() {
   return method_def<&attached_method<Cls, kSignature, kAccess, kBody, Params...>>(
       kMethodName<kSignature>.text, kDocstring<kSignature>.text);
+}
+
+/// The method table entry of a class method.
+template <class Cls, FixedString kSignature, auto kBody, class... Params>
+PyMethodDef class_method_entry() {
+  return method_def<&class_method<Cls, kSignature, kBody, Params...>>(
+      kMethodName<kSignature>.text, kDocstring<kSignature>.text, METH_CLASS);
 }
 
 }  // namespace velkor::bindings

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "bindings/circuit_file.h"
 #include "bindings/method.h"
 #include "bindings/parameters.h"
 #include "bindings/sample_array.h"
@@ -290,6 +291,8 @@ PyMethodDef methods[] = {
     attached<SamplerClass, "sample($self, shots, *, bit_packed=False, num_faults=None)",
              Access::kExclusive, sample, Shots, FlagOption<"bit_packed">, NumFaultsOption>(),
     method<SamplerClass, "_use_general_path($self)", Access::kExclusive, use_general_path>(),
+    class_method_entry<SamplerClass, "from_file($type, path, *, seed=None, postselect=None)",
+                       construct, CircuitFile, SeedOption, PostselectOption>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
