@@ -1,8 +1,11 @@
 """The module frame: exports, the exception type, the class, text signatures and the wording of
 binding and conversion errors."""
 
+import ast
 import gc
+import importlib.metadata
 import inspect
+import pathlib
 
 import numpy as np
 import pytest
@@ -39,9 +42,24 @@ def test_all_lists_the_exports_in_order():
     order = ["Simulator", "CircuitSampler", "SampleResult", "MeasurementError"]
     assert _core.__all__ == [name for name in order if hasattr(_core, name)]
     assert {"Simulator", "MeasurementError"} <= set(_core.__all__)
-    assert velkor.__all__ == _core.__all__
+    assert velkor.__all__ == [*_core.__all__, "compact_pauli"]
     assert all(getattr(velkor, name) is getattr(_core, name) for name in _core.__all__)
     assert _core.__doc__ == ""
+
+
+def test_version_is_the_package_metadata():
+    assert velkor.__version__ == importlib.metadata.version("velkor")
+
+
+def test_stubs_document_every_public_member():
+    stubs = ast.parse(pathlib.Path(_core.__file__).with_name("_core.pyi").read_text())
+    classes = {node.name: node for node in stubs.body if isinstance(node, ast.ClassDef)}
+    assert set(classes) == set(_core.__all__)
+    for name, node in classes.items():
+        documented = {item.name for item in node.body
+                      if isinstance(item, ast.FunctionDef) and ast.get_docstring(item)}
+        public = {attr for attr in vars(getattr(_core, name)) if not attr.startswith("_")}
+        assert ast.get_docstring(node) and public <= documented, (name, public - documented)
 
 
 def test_measurement_error_type():

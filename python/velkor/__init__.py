@@ -2,11 +2,25 @@
 
 `Simulator` applies gates, resets and measurements one call at a time. `CircuitSampler` reads a
 circuit in the Stim circuit text format and samples many shots into NumPy arrays (a
-`SampleResult`). `MeasurementError` is raised for a measurement the representation cannot
-express. Every outcome is fixed by a seed. The command line is `velkor sample` / `velkor detect`.
+`SampleResult`).
+`MeasurementError` is raised for a measurement the representation cannot express. Every outcome
+is fixed by a seed. `compact_pauli` turns a sparse Pauli product such as "X0*Z5" into the compact
+form the `Simulator` methods read. The command line is `velkor sample` / `velkor detect`.
+
+Example:
+    >>> import velkor
+    >>> sim = velkor.Simulator(seed=1)
+    >>> sim.reset_x(0)
+    >>> sim.cnot(0, 1)
+    >>> sim.peek_observable_expectation(velkor.compact_pauli("X0*X1"))
+    1.0
+
+The API reference is docs/api.md in the source tree.
 """
 
 from velkor import _core
 from velkor._core import *  # noqa: F403
+from velkor._pauli_text import compact_pauli
+from velkor._version import __version__
 
-__all__ = list(_core.__all__)
+__all__ = [*_core.__all__, "compact_pauli"]

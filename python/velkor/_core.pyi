@@ -509,7 +509,7 @@ class CircuitSampler:
 
     @property
     def _compiled(self) -> bool:
-        """Whether this sampler runs the compiled sampler for circuits without T, T_DAG and CCZ."""
+        """Whether sampling runs a compiled program instead of interpreting the circuit."""
 
 @final
 class SampleResult:
