@@ -1,4 +1,5 @@
-"""The README's examples run as written: every python block, and every velkor command line."""
+"""The examples of the README and the API reference run as written: every python block, and
+every velkor command line."""
 
 import pathlib
 import re
@@ -10,9 +11,9 @@ import sys
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-README = (ROOT / "README.md").read_text()
-PYTHON_BLOCKS = re.findall(r"```python\n(.*?)```", README, re.DOTALL)
-BASH_LINES = [line for block in re.findall(r"```bash\n(.*?)```", README, re.DOTALL)
+DOCUMENTS = "\n".join((ROOT / name).read_text() for name in ("README.md", "docs/api.md"))
+PYTHON_BLOCKS = re.findall(r"```python\n(.*?)```", DOCUMENTS, re.DOTALL)
+BASH_LINES = [line for block in re.findall(r"```bash\n(.*?)```", DOCUMENTS, re.DOTALL)
               for line in block.splitlines()]
 COMMANDS = [line[line.index("velkor "):] for line in BASH_LINES if "velkor " in line]
 
