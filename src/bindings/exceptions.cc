@@ -67,7 +67,10 @@ PyObject* panic_exception_type() {
 }
 
 PyObject* raise_error(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
+  // By length, not as a C string: a message may quote a zero character from the circuit text.
+  PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(
+      message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (text) PyErr_SetObject(type, text.get());
   return nullptr;
 }
 

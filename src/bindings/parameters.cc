@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "bindings/exceptions.h"
 #include "bindings/numpy_array.h"
 #include "bindings/py_ref.h"
 #include "text/plain_decimal.h"
@@ -38,7 +39,7 @@ std::string quoted_python_text(PyObject* text) {
 }
 
 bool value_error(const std::string& message) {
-  PyErr_SetString(PyExc_ValueError, message.c_str());
+  raise_error(PyExc_ValueError, message);
   return false;
 }
 
