@@ -452,6 +452,14 @@ def test_sampling_claims_the_sampler(inner, message):
      "postselected detector index 1 is out of range"),
     (("",), {"postselect": [0]}, ValueError, "postselected detector index 0 is out of range"),
     (("H 0",), {"postselect": [7]}, ValueError, "unsupported instruction H"),
+    # Huge sequences are refused at their first bad entry, without being copied.
+    (("M 0\nDETECTOR rec[-1]",), {"postselect": range(3, 10**12)}, ValueError,
+     "postselected detector index 3 is out of range"),
+    (("M 0\nDETECTOR rec[-1]",), {"postselect": range(2**62)}, ValueError,
+     "postselected detector index 1 is out of range"),
+    # A zero character in the text does not cut the report short.
+    (("M 0\n\0",), {}, ValueError, "invalid Stim circuit:  --> 2:1\n  |\n2 | \0\n  | ^---\n  |\n"
+     "  = expected EOI, repeat_block, or identifier"),
 ])
 def test_constructor_value_errors(args, kwargs, error, message):
     with pytest.raises(error) as raised:
@@ -466,6 +474,8 @@ def test_constructor_value_errors(args, kwargs, error, message):
     ({"circuit": "H 0", "postselect": {0}}, TypeError, "must be a sequence of int, not set",
      "postselect"),
     ({"circuit": "H 0", "postselect": [2**63]}, OverflowError, None, "postselect"),
+    ({"circuit": "M 0\nDETECTOR rec[-1]", "postselect": [5, "x"]}, TypeError, None, "postselect"),
+    ({"circuit": "H 0", "postselect": range(2**63 - 1, 2**63 + 1)}, OverflowError, None, "postselect"),
     ({"circuit": "H 0", "seed": -1}, OverflowError, None, "seed"),
 ])
 def test_constructor_conversion_errors_come_before_parsing(kwargs, error, message, parameter):

@@ -50,11 +50,13 @@ struct CircuitText {
   std::string_view value() const { return text; }
 };
 
-/// `*, postselect=None`: None, or a sequence (not a str) of integers.
-struct PostselectOption {
-  static constexpr Param kParam{"postselect", ParamKind::kKeywordOnly, false};
-  std::vector<int64_t> entries;
-
+/// The postselection list: None (no entries) or a sequence of integers, borrowed from the call.
+/// Items are converted twice, never stored in bulk: once before the circuit is read, for the
+/// conversion errors, and once after, checking each against the detectors, so that a huge
+/// sequence is refused at its first bad entry without being copied.
+class Postselect {
+ public:
+  /// Converts every item (a range only at its ends, since it holds integers in order).
   bool convert(PyObject* argument) {
     if (argument == nullptr || argument == Py_None) return true;
     if (PyUnicode_Check(argument)) {
@@ -66,16 +68,62 @@ struct PostselectOption {
                    Py_TYPE(argument)->tp_name);
       return false;
     }
-    Py_ssize_t length = PySequence_Size(argument);
-    if (length < 0) return false;
-    entries.resize(static_cast<size_t>(length));
-    for (Py_ssize_t i = 0; i < length; ++i) {
-      PyRef item = PyRef::steal(PySequence_GetItem(argument, i));
-      if (!item || !to_int64(item.get(), entries[static_cast<size_t>(i)])) return false;
+    length_ = PySequence_Size(argument);
+    if (length_ < 0) return false;
+    sequence_ = argument;
+    int64_t entry;
+    if (PyRange_Check(argument)) {
+      return length_ == 0 || (item(0, entry) && item(length_ - 1, entry));
+    }
+    for (Py_ssize_t i = 0; i < length_; ++i) {
+      if (!item(i, entry)) return false;
     }
     return true;
   }
-  std::span<const int64_t> value() const { return entries; }
+
+  /// The entries as detector indices below `num_detectors`, or false with the ValueError of the
+  /// first bad entry in order: negative, out of range, repeated. Reads at most num_detectors + 1
+  /// items.
+  bool entries(size_t num_detectors, std::vector<uint64_t>& out) const {
+    std::vector<bool> seen(num_detectors);
+    for (Py_ssize_t i = 0; i < length_; ++i) {
+      int64_t entry;
+      if (!item(i, entry)) {
+        add_processing_note("postselect");
+        return false;
+      }
+      if (entry < 0) return refuse("postselected detector indices must be non-negative");
+      auto index = static_cast<uint64_t>(entry);
+      std::string where = "postselected detector index " + std::to_string(entry);
+      if (index >= num_detectors) return refuse(where + " is out of range");
+      if (seen[index]) return refuse(where + " appears more than once");
+      seen[index] = true;
+      out.push_back(index);
+    }
+    return true;
+  }
+
+ private:
+  bool item(Py_ssize_t i, int64_t& entry) const {
+    PyRef value = PyRef::steal(PySequence_GetItem(sequence_, i));
+    return value && to_int64(value.get(), entry);
+  }
+  static bool refuse(const std::string& message) {
+    raise_error(PyExc_ValueError, message);
+    return false;
+  }
+
+  PyObject* sequence_ = nullptr;
+  Py_ssize_t length_ = 0;
+};
+
+/// `*, postselect=None`.
+struct PostselectOption {
+  static constexpr Param kParam{"postselect", ParamKind::kKeywordOnly, false};
+  Postselect postselect;
+
+  bool convert(PyObject* argument) { return postselect.convert(argument); }
+  const Postselect& value() const { return postselect; }
 };
 
 /// `shots`: a non-negative integer.
@@ -153,44 +201,6 @@ auto call_detached(Work&& work) -> std::optional<std::invoke_result_t<Work&, Det
   return result;
 }
 
-/// A construction refused by the circuit text or the postselection list (ValueError), or by the
-/// reference run (PyMeasurementError).
-using BuildError = std::variant<std::string, MeasurementError>;
-
-/// The first bad postselection entry's message, in order: negative, out of range, repeated.
-std::optional<std::string> postselection_error(std::span<const int64_t> entries,
-                                               size_t num_detectors) {
-  std::vector<bool> seen(num_detectors);
-  for (int64_t entry : entries) {
-    if (entry < 0) return "postselected detector indices must be non-negative";
-    auto index = static_cast<uint64_t>(entry);
-    std::string where = "postselected detector index " + std::to_string(entry);
-    if (index >= num_detectors) return where + " is out of range";
-    if (seen[index]) return where + " appears more than once";
-    seen[index] = true;
-  }
-  return std::nullopt;
-}
-
-Expected<CircuitSampler, BuildError> build(std::string_view text, std::optional<uint64_t> seed,
-                                           std::span<const int64_t> postselect) {
-  Expected<Circuit, std::string> circuit = Circuit::try_parse(text);
-  if (!circuit) return unexpected(BuildError(std::move(circuit.error())));
-  auto num_detectors =
-      static_cast<size_t>(std::count_if(circuit->instructions.begin(), circuit->instructions.end(),
-                                        [](const Instruction& instruction) {
-                                          return std::holds_alternative<Detector>(instruction);
-                                        }));
-  if (std::optional<std::string> refusal = postselection_error(postselect, num_detectors)) {
-    return unexpected(BuildError(std::move(*refusal)));
-  }
-  std::vector<uint64_t> entries(postselect.begin(), postselect.end());
-  Expected<CircuitSampler, MeasurementError> sampler =
-      CircuitSampler::from_circuit_with_options(*circuit, seed, entries);
-  if (!sampler) return unexpected(BuildError(std::move(sampler.error())));
-  return std::move(*sampler);
-}
-
 PyObject* raise_measurement_error(const MeasurementError& error) {
   PyObject* type = measurement_error_type();
   return type == nullptr ? nullptr : raise_error(type, error.display());
@@ -198,16 +208,24 @@ PyObject* raise_measurement_error(const MeasurementError& error) {
 
 // ---- Members.
 
+size_t count_detectors(const Circuit& circuit) {
+  return static_cast<size_t>(
+      std::count_if(circuit.instructions.begin(), circuit.instructions.end(),
+                    [](const Instruction& op) { return std::holds_alternative<Detector>(op); }));
+}
+
 PyObject* construct(PyTypeObject* type, std::string_view text, std::optional<uint64_t> seed,
-                    std::span<const int64_t> postselect) {
-  auto built = call_detached([&](Detached&) { return build(text, seed, postselect); });
+                    const Postselect& postselect) {
+  auto circuit = call_detached([&](Detached&) { return Circuit::try_parse(text); });
+  if (!circuit) return nullptr;
+  if (!*circuit) return raise_error(PyExc_ValueError, circuit->error());
+  std::vector<uint64_t> entries;
+  if (!postselect.entries(count_detectors(**circuit), entries)) return nullptr;
+  auto built = call_detached([&](Detached&) {
+    return CircuitSampler::from_circuit_with_options(std::move(**circuit), seed, entries);
+  });
   if (!built) return nullptr;
-  if (!*built) {
-    if (const std::string* message = std::get_if<std::string>(&built->error())) {
-      return raise_error(PyExc_ValueError, *message);
-    }
-    return raise_measurement_error(std::get<MeasurementError>(built->error()));
-  }
+  if (!*built) return raise_measurement_error(built->error());
   PyCircuitSampler* self = PyObject_GC_New(PyCircuitSampler, type);
   if (self == nullptr) return nullptr;
   new (&self->claims) Claims();

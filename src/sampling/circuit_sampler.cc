@@ -80,9 +80,9 @@ void reserve_rows(std::vector<T>& v, uint64_t rows, uint64_t width) {
 }  // namespace
 
 Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_options(
-    const Circuit& circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect) {
+    Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect) {
   CircuitSampler sampler;
-  sampler.instructions_ = circuit.instructions;
+  sampler.instructions_ = std::move(circuit.instructions);
   sampler.num_qubits_ = circuit.num_qubits;
   size_t num_detectors = sampler.num_detectors();
   sampler.postselected_.assign(num_detectors, 0);

@@ -36,12 +36,13 @@ using SampleError = std::variant<MeasurementError, SampleInterrupted>;
 /// which every sampling call advances.
 class CircuitSampler {
  public:
-  /// Runs the circuit once without noise on a fixed-key generator to get the reference values,
+  /// Takes over the circuit's instructions (so the expanded list exists once), runs the circuit
+  /// once without noise on a fixed-key generator to get the reference values,
   /// counts the fault sites and seeds the stream from `seed` (or the operating system).
   /// `postselect` holds distinct detector indices below num_detectors(). Fails with the
   /// reference run's refusal, its measurement index set and no shot index.
   static Expected<CircuitSampler, MeasurementError> from_circuit_with_options(
-      const Circuit& circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect);
+      Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect);
 
   size_t num_qubits() const { return num_qubits_; }
   size_t num_fault_sites() const { return num_fault_sites_; }
