@@ -359,6 +359,33 @@ def test_refusal_names_the_shot_and_record_index(last, message):
     assert outcome(CircuitSampler(circuit, seed=10), 20) == message
 
 
+# The third qubit of each circuit, named by an index from small to the largest.
+RELABELLED = [
+    ("RX {a} {b}\nR {c}\nX {c}\nX_ERROR(0.3) {c}\nCZ {a} {b}\nT {b}\nCCZ {a} {b} {c}\nT {c}\nMX {b}",
+     "X measurement on qubit {b} is incompatible: odd phase is not two-valued (shot 2, "
+     "measurement 0)"),
+    ("RX {a} {b}\nT {b}\nCX {b} {c}\nDEPOLARIZE2(0.2) {a} {c}\nM {c} {a}\nDETECTOR rec[-1]\n"
+     "EXP_VAL X{b}*Z{c}\nMPP X{a}*Z{c}", None),
+]
+
+
+@pytest.mark.parametrize("text, refusal", RELABELLED)
+def test_shots_hold_only_the_qubits_the_circuit_names(text, refusal):
+    def run(a, b, c):
+        sampler = CircuitSampler(text.format(a=a, b=b, c=c), seed=4)
+        assert sampler.num_qubits == max(a, b, c) + 1
+        try:
+            result = sampler.sample(50)
+        except MeasurementError as error:
+            return str(error)
+        return [result.measurements.tolist(), result.detectors.tolist(), result.exp_vals.tolist()]
+
+    small = run(0, 1, 2)
+    for a, b, c in [(0, 1, 200_000), (5, 2**40, 2**63), (2**64 - 3, 2**64 - 2, 3)]:
+        relabelled = run(a, b, c)
+        assert relabelled == (refusal.format(b=b) if refusal else small)
+
+
 def test_reference_refusal():
     with pytest.raises(MeasurementError) as error:
         CircuitSampler("RX 0 1 2\nCCZ 0 1 2\nM 5\nMX 0 1 2")

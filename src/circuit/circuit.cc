@@ -1,10 +1,10 @@
 #include "circuit/circuit.h"
 
 #include <algorithm>
-#include <type_traits>
 
 #include "base/checked_size.h"
 #include "circuit/expansion.h"
+#include "circuit/instruction_qubits.h"
 #include "circuit/statements.h"
 #include "text/utf8.h"
 
@@ -34,40 +34,6 @@ std::optional<uint64_t> too_far(const Instruction& instruction, uint64_t results
     return first_beyond(o->lookbacks);
   }
   return std::nullopt;
-}
-
-// Calls see(q) for every qubit `instruction` names.
-template <class F>
-void for_each_qubit(const Instruction& instruction, F&& see) {
-  auto see_all = [&](const auto& targets) {
-    for (const auto& t : targets) {
-      using T = std::decay_t<decltype(t)>;
-      if constexpr (std::is_same_v<T, uint64_t>) {
-        see(t);
-      } else if constexpr (std::is_same_v<T, MeasuredQubit>) {
-        see(t.qubit);
-      } else if constexpr (std::is_same_v<T, PauliProduct>) {
-        for (const auto& factor : t.factors) see(factor.first);
-      } else {
-        for (uint64_t q : t) see(q);
-      }
-    }
-  };
-  std::visit(
-      [&](const auto& op) {
-        using T = std::decay_t<decltype(op)>;
-        if constexpr (std::is_same_v<T, Feedback>) {
-          see(op.qubit);
-        } else if constexpr (std::is_same_v<T, MeasureProducts> || std::is_same_v<T, ExpVal>) {
-          see_all(op.products);
-        } else if constexpr (std::is_same_v<T, Noise>) {
-          std::visit([&](const auto& channel) { see_all(channel.targets); }, op.channel);
-        } else if constexpr (!std::is_same_v<T, Detector> &&
-                             !std::is_same_v<T, ObservableInclude>) {
-          see_all(op.targets);
-        }
-      },
-      instruction);
 }
 
 uint64_t saturating_add(uint64_t a, uint64_t b) { return checked_add(a, b).value_or(UINT64_MAX); }

@@ -6,6 +6,7 @@
 #include "base/capacity_error.h"
 #include "base/checked_size.h"
 #include "base/internal_error.h"
+#include "sampling/qubit_renumbering.h"
 #include "sampling/shot_executor.h"
 
 namespace velkor {
@@ -84,6 +85,7 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_opt
   CircuitSampler sampler;
   sampler.instructions_ = std::move(circuit.instructions);
   sampler.num_qubits_ = circuit.num_qubits;
+  sampler.qubits_ = renumber_qubits(sampler.instructions_);
   size_t num_detectors = sampler.num_detectors();
   sampler.postselected_.assign(num_detectors, 0);
   for (uint64_t index : postselect) {
@@ -93,12 +95,13 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_opt
     sampler.postselected_[index] = 1;
   }
 
-  ShotExecutor executor(sampler.instructions_, sampler.num_qubits_, sampler.num_observables());
+  ShotExecutor executor(sampler.instructions_, sampler.qubits_.size(), sampler.num_observables());
   ChaCha8Rng reference_rng = ChaCha8Rng::from_key(kReferenceKey);
   ShotOutcome outcome = executor.run(reference_rng, Noiseless{}, {}, {});
   if (Failed* failed = std::get_if<Failed>(&outcome)) {
     return unexpected(
-        MeasurementError{std::move(failed->message), std::nullopt, failed->measurement});
+        MeasurementError{with_original_qubit(std::move(failed->message), sampler.qubits_),
+                         std::nullopt, failed->measurement});
   }
   check_invariant(std::holds_alternative<Accepted>(outcome),
                   "internal error: entered unreachable code: reference generation does not "
@@ -166,7 +169,7 @@ Expected<CircuitSamples, SampleError> CircuitSampler::sample_with(
     std::optional<std::string> refusal = fixed_fault_error(*num_faults);
     if (refusal) throw InternalError(*refusal);
   }
-  ShotExecutor executor(instructions_, num_qubits_, num_observables());
+  ShotExecutor executor(instructions_, qubits_.size(), num_observables());
   CircuitSamples out;
   reserve_rows(out.measurements, shots, num_measurements());
   reserve_rows(out.detectors, shots, num_detectors());
@@ -186,8 +189,8 @@ Expected<CircuitSamples, SampleError> CircuitSampler::sample_with(
     if (num_faults) mode = choose_fault_sites(rng_, num_fault_sites_, *num_faults, chosen);
     ShotOutcome outcome = executor.run(rng_, std::move(mode), reference_detectors_, postselected_);
     if (Failed* failed = std::get_if<Failed>(&outcome)) {
-      return unexpected(
-          SampleError{MeasurementError{std::move(failed->message), shot, failed->measurement}});
+      return unexpected(SampleError{MeasurementError{
+          with_original_qubit(std::move(failed->message), qubits_), shot, failed->measurement}});
     }
     if (std::holds_alternative<Discarded>(outcome)) continue;
     out.measurements.insert(out.measurements.end(), executor.record().begin(),

@@ -44,6 +44,8 @@ class CircuitSampler {
   static Expected<CircuitSampler, MeasurementError> from_circuit_with_options(
       Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect);
 
+  /// The circuit's own qubit count (one more than its largest index). Shots run on a register
+  /// of only the qubits the circuit names, renumbered in order; messages name the circuit's own.
   size_t num_qubits() const { return num_qubits_; }
   size_t num_fault_sites() const { return num_fault_sites_; }
   /// Counts recomputed from the instruction list on every call.
@@ -73,8 +75,9 @@ class CircuitSampler {
  private:
   CircuitSampler() = default;
 
-  std::vector<Instruction> instructions_;
-  size_t num_qubits_ = 0;
+  std::vector<Instruction> instructions_;  // qubits renumbered 0..qubits_.size() - 1
+  size_t num_qubits_ = 0;                  // the circuit's own count
+  std::vector<uint64_t> qubits_;           // the circuit's index of each renumbered qubit
   std::vector<uint8_t> reference_detectors_;
   std::vector<uint8_t> reference_observables_;
   std::vector<uint8_t> postselected_;
