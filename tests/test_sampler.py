@@ -419,6 +419,17 @@ def test_ctrl_c_interrupts_sampling_and_keeps_the_draws():
     assert not np.array_equal(sampler.sample(256).measurements, fresh.sample(256).measurements)
 
 
+@pytest.mark.parametrize("long_part", ["X 0\n" * 5_000_000, "REPEAT 100000000 {\nX 0\n}\n"],
+                         ids=["reading", "expanding"])
+def test_ctrl_c_interrupts_building_a_sampler(long_part):
+    # Left alone, the call runs for many seconds and then fails in the reference run.
+    timer = threading.Timer(0.2, _thread.interrupt_main)
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        CircuitSampler(long_part + "RX 0 1\nR 2\nX 2\nCZ 0 1\nT 1\nCCZ 0 1 2\nT 2\nX 2\nMX 1")
+    timer.join()
+
+
 def test_sampling_releases_the_interpreter():
     counter, stop = [0], threading.Event()
 

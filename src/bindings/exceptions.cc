@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/capacity_error.h"
+#include "base/interrupt.h"
 #include "bindings/py_ref.h"
 
 namespace velkor::bindings {
@@ -68,8 +69,8 @@ PyObject* panic_exception_type() {
 
 PyObject* raise_error(PyObject* type, const std::string& message) {
   // By length, not as a C string: a message may quote a zero character from the circuit text.
-  PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(
-      message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  PyRef text = PyRef::steal(
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (text) PyErr_SetObject(type, text.get());
   return nullptr;
 }
@@ -77,6 +78,8 @@ PyObject* raise_error(PyObject* type, const std::string& message) {
 PyObject* raise_cpp_exception(std::exception_ptr failure) {
   try {
     std::rethrow_exception(failure);
+  } catch (const Interrupted&) {
+    // The signal handler that asked to stop has set its exception (KeyboardInterrupt).
   } catch (const CapacityError& error) {
     raise_error(PyExc_MemoryError, error.what());
   } catch (const std::bad_alloc&) {

@@ -20,7 +20,8 @@ PyObject* panic_exception_type();
 /// Raises `type` with `message` as its single argument; returns null for the caller to return.
 PyObject* raise_error(PyObject* type, const std::string& message);
 
-/// Raises the Python exception for a C++ exception thrown by the core: CapacityError becomes
+/// Raises the Python exception for a C++ exception thrown by the core: Interrupted leaves the
+/// exception its signal handler set, CapacityError becomes
 /// MemoryError with its message, exhausted memory MemoryError, InternalError (and any other
 /// exception) PanicException with its message.
 /// Returns null.

@@ -1,6 +1,7 @@
 #include "bindings/sampler_type.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <new>
 #include <optional>
@@ -170,17 +171,27 @@ class Detached {
   Detached(const Detached&) = delete;
   Detached& operator=(const Detached&) = delete;
 
-  /// Re-attaches briefly to run the handlers of pending signals (Ctrl-C). True when a handler
-  /// raised; its exception stays set for when the call returns.
+  /// At most every 20 ms, re-attaches briefly to run the handlers of pending signals (Ctrl-C).
+  /// True when a handler raised; its exception stays set for when the call returns. The core
+  /// asks this every thousand or so steps, so between looks it only reads the clock.
   bool signal_raised() {
+    auto now = std::chrono::steady_clock::now();
+    if (now - last_look_ < std::chrono::milliseconds(20)) return false;
+    last_look_ = now;
     PyEval_RestoreThread(state_);
     bool raised = PyErr_CheckSignals() < 0;
     state_ = PyEval_SaveThread();
     return raised;
   }
 
+  /// signal_raised as the core's interrupt check.
+  InterruptCheck interrupt_check() {
+    return [this] { return signal_raised(); };
+  }
+
  private:
   PyThreadState* state_;
+  std::chrono::steady_clock::time_point last_look_ = std::chrono::steady_clock::now();
 };
 
 /// Runs `work(detached)` detached and returns its result, or nothing with a Python error set
@@ -216,13 +227,15 @@ size_t count_detectors(const Circuit& circuit) {
 
 PyObject* construct(PyTypeObject* type, std::string_view text, std::optional<uint64_t> seed,
                     const Postselect& postselect) {
-  auto circuit = call_detached([&](Detached&) { return Circuit::try_parse(text); });
+  auto circuit = call_detached(
+      [&](Detached& detached) { return Circuit::try_parse(text, detached.interrupt_check()); });
   if (!circuit) return nullptr;
   if (!*circuit) return raise_error(PyExc_ValueError, circuit->error());
   std::vector<uint64_t> entries;
   if (!postselect.entries(count_detectors(**circuit), entries)) return nullptr;
-  auto built = call_detached([&](Detached&) {
-    return CircuitSampler::from_circuit_with_options(std::move(**circuit), seed, entries);
+  auto built = call_detached([&](Detached& detached) {
+    return CircuitSampler::from_circuit_with_options(std::move(**circuit), seed, entries,
+                                                     detached.interrupt_check());
   });
   if (!built) return nullptr;
   if (!*built) return raise_measurement_error(built->error());
@@ -260,15 +273,10 @@ PyObject* sample(PyCircuitSampler& self, uint64_t shots, bool bit_packed,
     }
   }
   auto drawn = call_detached([&](Detached& detached) {
-    return self.core.sample_with(shots, num_faults, [&] { return detached.signal_raised(); });
+    return self.core.sample_with(shots, num_faults, detached.interrupt_check());
   });
   if (!drawn) return nullptr;
-  if (!*drawn) {
-    if (const MeasurementError* error = std::get_if<MeasurementError>(&drawn->error())) {
-      return raise_measurement_error(*error);
-    }
-    return nullptr;  // interrupted: the signal handler's exception is set
-  }
+  if (!*drawn) return raise_measurement_error(drawn->error());
   return sample_result(self.core, std::move(drawn->value()), bit_packed);
 }
 

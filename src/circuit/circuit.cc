@@ -43,7 +43,7 @@ uint64_t saturating_mul(uint64_t a, uint64_t b) { return checked_mul(a, b).value
 // largest qubit, without expanding: each block body is walked once, as its first repetition,
 // which sees the fewest earlier results; blocks repeated 0 times never run.
 Expected<std::optional<uint64_t>, std::string> check_records_and_find_largest_qubit(
-    const WrittenCircuit& circuit) {
+    const WrittenCircuit& circuit, InterruptPoll& poll) {
   const std::vector<Statement>& statements = circuit.statements;
   struct Open {
     size_t end;               // index after the block's body
@@ -65,6 +65,7 @@ Expected<std::optional<uint64_t>, std::string> check_records_and_find_largest_qu
     if (i == statements.size()) break;
     if (const auto* run = std::get_if<InstructionRun>(&statements[i])) {
       for (size_t k = run->first; k < run->last; ++k) {
+        poll.step();
         const Instruction& instruction = circuit.instructions[k];
         if (std::optional<uint64_t> k_too_far = too_far(instruction, results)) {
           return unexpected("record target rec[-" + std::to_string(*k_too_far) +
@@ -89,23 +90,25 @@ Expected<std::optional<uint64_t>, std::string> check_records_and_find_largest_qu
 
 }  // namespace
 
-Expected<Circuit, std::string> Circuit::try_parse(std::string_view text) {
+Expected<Circuit, std::string> Circuit::try_parse(std::string_view text,
+                                                  const InterruptCheck& interrupted) {
+  InterruptPoll poll(interrupted);
   if (std::optional<size_t> bad = first_invalid_utf8(text)) {
     return unexpected("circuit text is not valid UTF-8 (invalid byte at offset " +
                       std::to_string(*bad) + ")");
   }
-  auto written = read_statements(text);
+  auto written = read_statements(text, poll);
   if (!written) return unexpected(std::move(written.error()));
   // Refuse an oversized expansion before anything else is done with it.
   if (auto size = checked_expanded_size(*written); !size)
     return unexpected(std::move(size.error()));
-  auto largest = check_records_and_find_largest_qubit(*written);
+  auto largest = check_records_and_find_largest_qubit(*written, poll);
   if (!largest) return unexpected(std::move(largest.error()));
   // A register one larger than the largest 64-bit index cannot be numbered.
   if (*largest == UINT64_MAX) {
     return unexpected("qubit index " + std::to_string(**largest) + " is too large");
   }
-  auto instructions = expand(std::move(*written));
+  auto instructions = expand(std::move(*written), poll);
   if (!instructions) return unexpected(std::move(instructions.error()));
   Circuit circuit;
   circuit.num_qubits = *largest ? **largest + 1 : 0;

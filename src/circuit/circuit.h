@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/expected.h"
+#include "base/interrupt.h"
 #include "circuit/instruction.h"
 
 namespace velkor {
@@ -24,8 +25,9 @@ struct Circuit {
   /// failing instruction, an expansion beyond kMaxExpandedInstructions or kMaxExpandedBytes
   /// (circuit/expansion.h), the first record reference reaching too far, a qubit index of
   /// 2^64 - 1. Cost: linear in the text plus the expanded circuit; no recursion at any nesting
-  /// depth.
-  static Expected<Circuit, std::string> try_parse(std::string_view text);
+  /// depth. `interrupted` is asked about every 50 ms; when it says stop, throws Interrupted.
+  static Expected<Circuit, std::string> try_parse(std::string_view text,
+                                                  const InterruptCheck& interrupted = {});
 };
 
 }  // namespace velkor

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velkor;
   std::string_view text(reinterpret_cast<const char*>(data), size);
   // Reading the statements must survive any bytes, valid UTF-8 or not.
-  auto written = read_statements(text);
+  InterruptPoll poll;
+  auto written = read_statements(text, poll);
   std::optional<uint64_t> expanded;
   if (written) {
     auto size = checked_expanded_size(*written);

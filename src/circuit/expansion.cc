@@ -141,7 +141,8 @@ Expected<uint64_t, std::string> checked_expanded_size(const WrittenCircuit& circ
   return *count;
 }
 
-Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit) {
+Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit,
+                                                       InterruptPoll& poll) {
   std::vector<std::optional<uint64_t>> sizes = instruction_counts(circuit);
   std::optional<uint64_t> total = total_size(circuit, sizes);
   if (std::optional<std::string> refusal = expansion_refusal(circuit, total)) {
@@ -175,6 +176,7 @@ Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit) {
         continue;
       }
       if (const auto* run = std::get_if<InstructionRun>(&statements[i])) {
+        poll.step();
         auto first = circuit.instructions.begin() + static_cast<ptrdiff_t>(run->first);
         auto last = circuit.instructions.begin() + static_cast<ptrdiff_t>(run->last);
         if (open.empty()) {

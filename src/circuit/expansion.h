@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/expected.h"
+#include "base/interrupt.h"
 #include "circuit/instruction.h"
 #include "circuit/statements.h"
 
@@ -26,7 +27,8 @@ Expected<uint64_t, std::string> checked_expanded_size(const WrittenCircuit& circ
 
 /// The instructions in execution order, every block's body copied `count` times in a row;
 /// blocks that expand to nothing cost nothing. Fails at once like checked_expanded_size, or
-/// when the expansion cannot be allocated. Cost: linear in the expanded circuit.
-Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit);
+/// when the expansion cannot be allocated. Steps `poll` once per copied run of instructions.
+/// Cost: linear in the expanded circuit.
+Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit, InterruptPoll& poll);
 
 }  // namespace velkor

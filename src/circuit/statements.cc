@@ -31,9 +31,11 @@ struct FirstError {
 // failed, later ones are no longer converted: only an earlier failure could still win.
 class StatementReader : public StatementSink {
  public:
-  StatementReader(std::string_view text, WrittenCircuit& out) : text_(text), out_(out) {}
+  StatementReader(std::string_view text, WrittenCircuit& out, InterruptPoll& poll)
+      : text_(text), out_(out), poll_(poll) {}
 
   void instruction(const InstructionMatch& match) override {
+    poll_.step();
     size_t position = position_++;
     if (instruction_error.message) return;
     parse_instruction(text_, match, ast_);
@@ -102,6 +104,7 @@ class StatementReader : public StatementSink {
 
   std::string_view text_;
   WrittenCircuit& out_;
+  InterruptPoll& poll_;
   AstInstruction ast_;
   std::vector<Open> open_;
   size_t position_ = 0;
@@ -110,9 +113,9 @@ class StatementReader : public StatementSink {
 
 }  // namespace
 
-Expected<WrittenCircuit, std::string> read_statements(std::string_view text) {
+Expected<WrittenCircuit, std::string> read_statements(std::string_view text, InterruptPoll& poll) {
   WrittenCircuit circuit;
-  StatementReader reader(text, circuit);
+  StatementReader reader(text, circuit, poll);
   auto matched = match_file(text, reader);
   if (!matched) return unexpected("invalid Stim circuit: " + format_failure(text, matched.error()));
   if (reader.count_error.message) return unexpected(std::move(*reader.count_error.message));

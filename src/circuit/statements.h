@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/expected.h"
+#include "base/interrupt.h"
 #include "circuit/instruction.h"
 
 namespace velkor {
@@ -38,7 +39,8 @@ struct WrittenCircuit {
 
 /// Parses `text` (valid UTF-8) and checks its statements: a parse failure first ("invalid Stim
 /// circuit: " and the report), then the first REPEAT count beyond 64 bits, then the first
-/// instruction in text order that fails its checks. Cost: linear in the text.
-Expected<WrittenCircuit, std::string> read_statements(std::string_view text);
+/// instruction in text order that fails its checks. Steps `poll` once per instruction. Cost:
+/// linear in the text.
+Expected<WrittenCircuit, std::string> read_statements(std::string_view text, InterruptPoll& poll);
 
 }  // namespace velkor

@@ -1,7 +1,6 @@
 #include "sampling/circuit_sampler.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "base/capacity_error.h"
 #include "base/checked_size.h"
@@ -81,11 +80,13 @@ void reserve_rows(std::vector<T>& v, uint64_t rows, uint64_t width) {
 }  // namespace
 
 Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_options(
-    Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect) {
+    Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect,
+    const InterruptCheck& interrupted) {
+  InterruptPoll poll(interrupted);
   CircuitSampler sampler;
   sampler.instructions_ = std::move(circuit.instructions);
   sampler.num_qubits_ = circuit.num_qubits;
-  sampler.qubits_ = renumber_qubits(sampler.instructions_);
+  sampler.qubits_ = renumber_qubits(sampler.instructions_, poll);
   size_t num_detectors = sampler.num_detectors();
   sampler.postselected_.assign(num_detectors, 0);
   for (uint64_t index : postselect) {
@@ -95,7 +96,8 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_opt
     sampler.postselected_[index] = 1;
   }
 
-  ShotExecutor executor(sampler.instructions_, sampler.qubits_.size(), sampler.num_observables());
+  ShotExecutor executor(sampler.instructions_, sampler.qubits_.size(), sampler.num_observables(),
+                        poll);
   ChaCha8Rng reference_rng = ChaCha8Rng::from_key(kReferenceKey);
   ShotOutcome outcome = executor.run(reference_rng, Noiseless{}, {}, {});
   if (Failed* failed = std::get_if<Failed>(&outcome)) {
@@ -163,13 +165,14 @@ std::optional<std::string> CircuitSampler::fixed_fault_error(uint64_t k) const {
   return std::nullopt;
 }
 
-Expected<CircuitSamples, SampleError> CircuitSampler::sample_with(
-    uint64_t shots, std::optional<uint64_t> num_faults, const std::function<bool()>& interrupted) {
+Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_with(
+    uint64_t shots, std::optional<uint64_t> num_faults, const InterruptCheck& interrupted) {
+  InterruptPoll poll(interrupted);
   if (num_faults) {
     std::optional<std::string> refusal = fixed_fault_error(*num_faults);
     if (refusal) throw InternalError(*refusal);
   }
-  ShotExecutor executor(instructions_, qubits_.size(), num_observables());
+  ShotExecutor executor(instructions_, qubits_.size(), num_observables(), poll);
   CircuitSamples out;
   reserve_rows(out.measurements, shots, num_measurements());
   reserve_rows(out.detectors, shots, num_detectors());
@@ -178,19 +181,14 @@ Expected<CircuitSamples, SampleError> CircuitSampler::sample_with(
   std::vector<uint64_t> chosen;
   if (num_faults) chosen.assign(words_for_bits(num_fault_sites_), 0);
 
-  using Clock = std::chrono::steady_clock;
-  auto last_check = Clock::now();
   for (uint64_t shot = 0; shot < shots; ++shot) {
-    if (interrupted && Clock::now() - last_check > std::chrono::milliseconds(50)) {
-      if (interrupted()) return unexpected(SampleError{SampleInterrupted{}});
-      last_check = Clock::now();
-    }
+    poll.step();
     FaultMode mode = Probabilistic{};
     if (num_faults) mode = choose_fault_sites(rng_, num_fault_sites_, *num_faults, chosen);
     ShotOutcome outcome = executor.run(rng_, std::move(mode), reference_detectors_, postselected_);
     if (Failed* failed = std::get_if<Failed>(&outcome)) {
-      return unexpected(SampleError{MeasurementError{
-          with_original_qubit(std::move(failed->message), qubits_), shot, failed->measurement}});
+      return unexpected(MeasurementError{with_original_qubit(std::move(failed->message), qubits_),
+                                         shot, failed->measurement});
     }
     if (std::holds_alternative<Discarded>(outcome)) continue;
     out.measurements.insert(out.measurements.end(), executor.record().begin(),

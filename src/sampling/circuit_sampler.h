@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/expected.h"
+#include "base/interrupt.h"
 #include "circuit/circuit.h"
 #include "simulator/measurement_error.h"
 #include "simulator/rng.h"
@@ -26,11 +27,6 @@ struct CircuitSamples {
   size_t accepted_shots = 0;
 };
 
-/// A sampling call stopped because the caller's interrupt check asked it to.
-struct SampleInterrupted {};
-
-using SampleError = std::variant<MeasurementError, SampleInterrupted>;
-
 /// A validated circuit prepared once for repeated sampling: its instruction list, the noiseless
 /// reference detector and observable values, the postselection flags and its own random stream,
 /// which every sampling call advances.
@@ -40,9 +36,11 @@ class CircuitSampler {
   /// once without noise on a fixed-key generator to get the reference values,
   /// counts the fault sites and seeds the stream from `seed` (or the operating system).
   /// `postselect` holds distinct detector indices below num_detectors(). Fails with the
-  /// reference run's refusal, its measurement index set and no shot index.
+  /// reference run's refusal, its measurement index set and no shot index. `interrupted` is
+  /// asked about every 50 ms; when it says stop, throws Interrupted.
   static Expected<CircuitSampler, MeasurementError> from_circuit_with_options(
-      Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect);
+      Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect,
+      const InterruptCheck& interrupted = {});
 
   /// The circuit's own qubit count (one more than its largest index). Shots run on a register
   /// of only the qubits the circuit names, renumbered in order; messages name the circuit's own.
@@ -64,13 +62,13 @@ class CircuitSampler {
 
   /// Samples `shots` shots: each fails independently at its fault sites, or, with `num_faults`,
   /// exactly that many uniformly chosen sites fail. Detectors and observables are reported
-  /// relative to the reference; postselected shots are dropped. `interrupted` is called at least
-  /// every tenth of a second; when it returns true the call stops with SampleInterrupted. The
-  /// stream keeps every draw made, also when the call fails. Throws CapacityError before drawing
-  /// when the result cannot be allocated.
-  Expected<CircuitSamples, SampleError> sample_with(uint64_t shots,
-                                                    std::optional<uint64_t> num_faults,
-                                                    const std::function<bool()>& interrupted = {});
+  /// relative to the reference; postselected shots are dropped. `interrupted` is asked about
+  /// every 50 ms, also inside a shot; when it says stop, throws Interrupted, keeping the draws of
+  /// the shots completed. The stream keeps every draw made, also when the call fails. Throws
+  /// CapacityError before drawing when the result cannot be allocated.
+  Expected<CircuitSamples, MeasurementError> sample_with(uint64_t shots,
+                                                         std::optional<uint64_t> num_faults,
+                                                         const InterruptCheck& interrupted = {});
 
  private:
   CircuitSampler() = default;

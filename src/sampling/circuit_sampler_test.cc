@@ -51,14 +51,13 @@ TEST(CircuitSampler, RefusesBrokenPreconditions) {
             "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2");
 }
 
-// The interrupt check stops a long call between shots; the stream keeps the draws made so far.
+// The interrupt check stops a long call; the stream keeps the draws of the shots completed.
 TEST(CircuitSampler, InterruptedCallKeepsItsDraws) {
   const std::string noisy = "X_ERROR(0.5) 0 1 2 3 4 5 6 7\nM 0 1 2 3 4 5 6 7";
   CircuitSampler interrupted = build(noisy);
   int checks = 0;
-  auto result = interrupted.sample_with(10000000, std::nullopt, [&] { return ++checks == 2; });
-  ASSERT_FALSE(result.has_value());
-  EXPECT_TRUE(std::holds_alternative<SampleInterrupted>(result.error()));
+  EXPECT_THROW((void)interrupted.sample_with(10000000, std::nullopt, [&] { return ++checks == 2; }),
+               Interrupted);
   EXPECT_EQ(checks, 2);
 
   CircuitSampler fresh = build(noisy);
@@ -66,6 +65,21 @@ TEST(CircuitSampler, InterruptedCallKeepsItsDraws) {
   auto from_start = fresh.sample_with(64, std::nullopt);
   ASSERT_TRUE(next.has_value() && from_start.has_value());
   EXPECT_NE(next->measurements, from_start->measurements);
+}
+
+// Every phase that can run long asks the check: reading a long text, expanding a block, building
+// the sampler (renumbering and the reference run), and the inside of a single long shot.
+TEST(CircuitSampler, EveryLongPhaseAsksTheInterruptCheck) {
+  const InterruptCheck stop = [] { return true; };
+  std::string lines;
+  for (int i = 0; i < 5000; ++i) lines += "X 0\n";
+  const std::string block = "REPEAT 5000 {\nX 0\n}\nM 0\n";
+  EXPECT_THROW((void)Circuit::try_parse(lines, stop), Interrupted);
+  EXPECT_THROW((void)Circuit::try_parse(block, stop), Interrupted);
+  EXPECT_THROW((void)CircuitSampler::from_circuit_with_options(parse(block), 7, {}, stop),
+               Interrupted);
+  CircuitSampler sampler = build(block);
+  EXPECT_THROW((void)sampler.sample_with(1, std::nullopt, stop), Interrupted);
 }
 
 // A check that never fires changes nothing.

@@ -11,7 +11,8 @@ namespace {
 
 // The distinct qubits of the list in increasing order, gathered in batches merged into the
 // result, so that memory stays proportional to the distinct qubits rather than to the targets.
-std::vector<uint64_t> qubits_named(const std::vector<Instruction>& instructions) {
+std::vector<uint64_t> qubits_named(const std::vector<Instruction>& instructions,
+                                   InterruptPoll& poll) {
   std::vector<uint64_t> named, batch, merged;
   auto merge = [&] {
     std::sort(batch.begin(), batch.end());
@@ -24,6 +25,7 @@ std::vector<uint64_t> qubits_named(const std::vector<Instruction>& instructions)
   };
   uint64_t last = UINT64_MAX;
   for (const Instruction& instruction : instructions) {
+    poll.step();
     for_each_qubit(instruction, [&](uint64_t q) {
       if (q == last) return;
       last = q;
@@ -37,14 +39,15 @@ std::vector<uint64_t> qubits_named(const std::vector<Instruction>& instructions)
 
 }  // namespace
 
-std::vector<uint64_t> renumber_qubits(std::vector<Instruction>& instructions) {
-  std::vector<uint64_t> original = qubits_named(instructions);
+std::vector<uint64_t> renumber_qubits(std::vector<Instruction>& instructions, InterruptPoll& poll) {
+  std::vector<uint64_t> original = qubits_named(instructions, poll);
   if (original.empty() || original.back() == original.size() - 1) return original;
   auto dense = [&](uint64_t& q) {
     q = static_cast<uint64_t>(std::lower_bound(original.begin(), original.end(), q) -
                               original.begin());
   };
   for (Instruction& instruction : instructions) {
+    poll.step();
     for_each_qubit(instruction, dense);
     auto shrink_spans = [](std::vector<PauliProduct>& products) {
       for (PauliProduct& product : products) {

@@ -73,10 +73,11 @@ uint8_t pauli_code(Pauli p) { return static_cast<uint8_t>(static_cast<uint8_t>(p
 }  // namespace
 
 ShotExecutor::ShotExecutor(std::span<const Instruction> instructions, size_t num_qubits,
-                           size_t num_observables)
+                           size_t num_observables, InterruptPoll& poll)
     : instructions_(instructions),
       num_qubits_(num_qubits),
       num_observables_(num_observables),
+      poll_(poll),
       sim_(ChaCha8Rng::seed_from_u64(0)) {
   auto refuse = [&] {
     return CapacityError("cannot allocate " + std::to_string(num_observables) + " observables");
@@ -166,6 +167,7 @@ ShotOutcome ShotExecutor::run(ChaCha8Rng& rng, FaultMode mode,
 
   std::optional<ShotOutcome> outcome;
   for (const Instruction& instruction : instructions_) {
+    poll_.step();
     std::visit(Overloaded{
                    [&](const Gate& g) { apply_gate(sim_, g); },
                    [&](const Feedback& f) {

@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "circuit/instruction.h"
 #include "sampling/fault_mode.h"
 #include "simulator/simulator.h"
@@ -30,15 +31,15 @@ using ShotOutcome = std::variant<Accepted, Discarded, Failed>;
 /// from shot to shot, so a shot allocates nothing once the buffers have grown.
 class ShotExecutor {
  public:
-  /// `instructions` must outlive the executor. Throws CapacityError when a row of
-  /// `num_observables` bits cannot be allocated.
-  ShotExecutor(std::span<const Instruction> instructions, size_t num_qubits,
-               size_t num_observables);
+  /// `instructions` and `poll` must outlive the executor; a shot steps `poll` once per
+  /// instruction. Throws CapacityError when a row of `num_observables` bits cannot be allocated.
+  ShotExecutor(std::span<const Instruction> instructions, size_t num_qubits, size_t num_observables,
+               InterruptPoll& poll);
 
   /// Runs one shot on a fresh all-zero register of num_qubits qubits that draws from `rng`
-  /// (advanced in place, whatever the outcome). Detector values are XORed with
-  /// `reference_detectors` when it is non-empty; a detector whose `postselected` flag is set and
-  /// whose value is 1 discards the shot.
+  /// (advanced in place, whatever the outcome, unless the poll throws Interrupted). Detector values
+  /// are XORed with `reference_detectors` when it is non-empty; a detector whose `postselected`
+  /// flag is set and whose value is 1 discards the shot.
   ShotOutcome run(ChaCha8Rng& rng, FaultMode mode, std::span<const uint8_t> reference_detectors,
                   std::span<const uint8_t> postselected);
 
@@ -57,6 +58,7 @@ class ShotExecutor {
   std::span<const Instruction> instructions_;
   size_t num_qubits_;
   size_t num_observables_;
+  InterruptPoll& poll_;
   Simulator sim_;
   std::vector<uint8_t> record_;
   std::vector<uint8_t> detectors_;
