@@ -1,10 +1,12 @@
 """The command line, run as a separate process: output formats, input and output files, chunked
 sampling, every example's documented command, and errors reported without a traceback."""
 
+import importlib.metadata
 import os
 import pathlib
 import re
 import shutil
+import shlex
 import signal
 import subprocess
 import sys
@@ -12,12 +14,21 @@ import sys
 import numpy as np
 import pytest
 
+import velkor as velkor_package
 from velkor import CircuitSampler
+from velkor._shot_formats import FORMATS, Segment, encode
+
+try:
+    import stim
+except ImportError:
+    stim = None
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 EXAMPLES = sorted((ROOT / "examples").glob("*.stim"))
 NOISY = "X_ERROR(0.3) 0 1 2 3 4 5 6 7 8\nM 0 1 2 3 4 5 6 7 8\n" + "".join(
     f"DETECTOR rec[-{k}]\n" for k in range(1, 10)) + "OBSERVABLE_INCLUDE(1) rec[-1]\n"
+RARE = "M 5 6\nRX 0 1\nR 2\nX 2\nX_ERROR(0.00002) 2\nCZ 0 1\nT 1\nCCZ 0 1 2\nT 2\nMX 1\n"
+DISCARDS = re.compile(rb"velkor: \d+ of \d+ shots discarded by postselection\n")
 
 
 def velkor(*args, stdin=""):
@@ -29,33 +40,104 @@ def as_01(rows):
     return "".join("".join("1" if b else "0" for b in row) + "\n" for row in rows).encode()
 
 
-@pytest.mark.parametrize("command, extra, rows", [
-    ("sample", [], lambda r: r.measurements),
-    ("detect", [], lambda r: r.detectors),
-    ("detect", ["--append_observables"], lambda r: np.concatenate([r.detectors, r.observables], 1)),
-])
-@pytest.mark.parametrize("out_format", ["01", "b8"])
-def test_output_matches_one_library_call(command, extra, rows, out_format):
-    # 70000 shots take two chunks; the stream continues, so the bits are those of one call.
-    run = velkor(command, "--shots", 70000, "--seed", 3, "--out_format", out_format, *extra,
-                 stdin=NOISY)
-    assert run.returncode == 0 and run.stderr == b""
-    expected = rows(CircuitSampler(NOISY, seed=3).sample(70000))
-    if out_format == "01":
-        assert run.stdout == as_01(expected)
+def read_shots(out_format, data, widths):
+    """Decodes shot data in any output format into a bool array of sum(widths) columns; widths
+    are those of the D and L columns of `dets` (a single width reads as M columns)."""
+    width = sum(widths)
+    if out_format in ("b8", "ptb64"):
+        data = np.frombuffer(data, np.uint8)
+        if out_format == "b8":
+            return np.unpackbits(data.reshape(-1, (width + 7) // 8), axis=1, count=width,
+                                 bitorder="little").astype(bool)
+        words = np.unpackbits(data.reshape(-1, width, 8), axis=2, bitorder="little")
+        return words.transpose(0, 2, 1).reshape(-1, width).astype(bool)
+    if out_format == "r8":
+        rows, row, at = [], [], 0
+        for run in data:
+            at += run
+            if run == 255:
+                continue
+            if at == width:
+                rows.append(row)
+                row, at = [], 0
+            else:
+                row.append(at)
+                at += 1
+        assert not row and at == 0, "r8 data ends inside a shot"
     else:
-        assert run.stdout == np.packbits(expected, axis=1, bitorder="little").tobytes()
+        lines = data.decode().split("\n")
+        assert lines.pop() == ""
+        if out_format == "01":
+            rows = [[i for i, c in enumerate(line) if c == "1"] for line in lines]
+            assert all(len(line) == width and set(line) <= {"0", "1"} for line in lines)
+        elif out_format == "hits":
+            rows = [[int(hit) for hit in line.split(",") if hit] for line in lines]
+        else:
+            offsets = dict(zip("DL", np.cumsum([0, *widths]))) if len(widths) > 1 else {"M": 0}
+            assert all(line.split(" ")[0] == "shot" for line in lines)
+            rows = [[offsets[w[0]] + int(w[1:]) for w in line.split(" ")[1:]] for line in lines]
+    bits = np.zeros((len(rows), width), dtype=bool)
+    for r, row in enumerate(rows):
+        bits[r, row] = True
+    return bits
+
+
+@pytest.mark.parametrize("out_format", FORMATS)
+def test_every_format_round_trips(out_format, tmp_path):
+    rng = np.random.default_rng(7)
+    for shots, detectors, observables, density in [(0, 3, 1, 0.5), (64, 0, 1, 0.5),
+                                                   (128, 7, 1, 0.3), (64, 8, 0, 0.9),
+                                                   (192, 9, 2, 0.01), (64, 63, 1, 0.5),
+                                                   (64, 64, 1, 0.2), (128, 600, 65, 0.001)]:
+        bits = rng.random((shots, detectors + observables)) < density
+        segments = [Segment(p, np.packbits(b, axis=1, bitorder="little"), b.shape[1])
+                    for p, b in (("D", bits[:, :detectors]), ("L", bits[:, detectors:]))]
+        data = encode(out_format, segments)
+        assert np.array_equal(read_shots(out_format, data, (detectors, observables)), bits)
+        if stim is not None:
+            path = tmp_path / "shots"
+            stim.write_shot_data_file(data=bits, path=str(path), format=out_format,
+                                      num_detectors=detectors, num_observables=observables)
+            assert path.read_bytes() == data  # what users' decoders already read
+
+
+EXP_VALS = "RX 9\nT 9\nEXP_VAL X9 Z0 !Y9\n"
+
+
+@pytest.mark.parametrize("out_format", FORMATS)
+def test_every_stream_matches_one_library_call(out_format, tmp_path):
+    # 70016 shots take two chunks; the stream continues, so the bits are those of one call.
+    files = {name: tmp_path / name for name in ("out", "obs", "exp")}
+    detect = velkor("detect", "--shots", 70016, "--seed", 3, "--append_observables",
+                    "--out_format", out_format, "--out", files["out"], "--obs_out", files["obs"],
+                    "--obs_out_format", out_format, "--exp_vals_out", files["exp"],
+                    stdin=NOISY + EXP_VALS)
+    sample = velkor("sample", "--shots", 70016, "--seed", 3, "--out_format", out_format,
+                    stdin=NOISY)
+    assert (detect.returncode, detect.stdout, detect.stderr) == (0, b"", b"")
+    assert (sample.returncode, sample.stderr) == (0, b"")
+    expected = CircuitSampler(NOISY + EXP_VALS, seed=3).sample(70016)
+    assert np.array_equal(read_shots(out_format, sample.stdout, [9]), expected.measurements)
+    assert np.array_equal(read_shots(out_format, files["out"].read_bytes(), [9, 2]),
+                          np.concatenate([expected.detectors, expected.observables], 1))
+    assert np.array_equal(read_shots(out_format, files["obs"].read_bytes(), [0, 2]),
+                          expected.observables)
+    exp_vals = np.loadtxt(files["exp"], ndmin=2)
+    assert exp_vals.tobytes() == expected.exp_vals.tobytes()  # every value exactly
 
 
 def test_files_postselection_and_fixed_faults(tmp_path):
-    circuit, out = tmp_path / "circuit.stim", tmp_path / "out.txt"
+    circuit, out, discards = tmp_path / "circuit.stim", tmp_path / "out.txt", tmp_path / "d.txt"
     circuit.write_text(NOISY)
     run = velkor("detect", "--in", circuit, "--out", out, "--shots", 500, "--seed", 4,
-                 "--postselect", 0, 8, "--num_faults", 2)
-    assert run.returncode == 0 and run.stdout == b"" and run.stderr == b""
+                 "--postselect", 0, 8, "--num_faults", 2, "--discards_out", discards)
     expected = CircuitSampler(NOISY, seed=4, postselect=[0, 8]).sample(500, num_faults=2)
-    assert out.read_bytes() == as_01(expected.detectors)
     assert 0 < expected.accepted_shots < 500
+    assert (run.returncode, run.stdout) == (0, b"")
+    assert run.stderr.decode() == f"velkor: {expected.discards} of 500 shots discarded by " \
+                                  "postselection\n"
+    assert discards.read_text() == f"{expected.discards}\n"
+    assert out.read_bytes() == as_01(expected.detectors)
 
 
 @pytest.mark.parametrize("circuit, args, output", [
@@ -76,7 +158,7 @@ def test_examples_run_as_their_comments_say(path):
     assert commands, f"{path.name} shows no command line"
     for command in commands:
         run = velkor(*command.split())
-        assert run.returncode == 0 and run.stderr == b"", (command, run.stderr)
+        assert run.returncode == 0 and not DISCARDS.sub(b"", run.stderr), (command, run.stderr)
         lines = run.stdout.decode().splitlines()
         assert lines and all(set(line) <= {"0", "1"} for line in lines)
 
@@ -105,26 +187,80 @@ def test_console_script_is_installed():
                                                "measurement 0)\n"),
     ("M 0", ["sample", "--in", "no/such/file.stim"], "velkor: error: [Errno 2] No such file or "
                                                       "directory: 'no/such/file.stim'\n"),
-    ("M 0", ["sample", "--out_format", "hits"], "velkor sample: error: argument --out_format: "
-                                                 "invalid choice: 'hits'"),
+    ("M 0", ["sample", "--out_format", "b64"], "velkor sample: error: argument --out_format: "
+                                                "invalid choice: 'b64'"),
     ("M 0", ["sample", "--shots", "many"], "velkor sample: error: argument --shots: invalid int "
                                             "value: 'many'\n"),
     ("M 0", [], "velkor: error: the following arguments are required: COMMAND\n"),
     ("M 0", ["sample", "--append_observables"], "velkor: error: unrecognized arguments: "
                                                  "--append_observables\n"),
+    ("M 0", ["sample", "--shots", 2**63], "velkor: error: int too big to convert (while "
+                                          "processing 'shots')\n"),
+    ("M 0\nDETECTOR rec[-1]", ["detect", "--postselect"],
+     "velkor detect: error: argument --postselect: expected at least one argument\n"),
+    ("M 0", ["sample", "--shots", 100, "--out_format", "ptb64"],
+     "velkor: error: the ptb64 format needs a multiple of 64 shots, not 100\n"),
+    ("M 0\nDETECTOR rec[-1]", ["sample", "--shots", 64, "--out_format", "ptb64", "--postselect", 0],
+     "velkor: error: the ptb64 format needs a known number of shots, so it cannot be combined "
+     "with --postselect\n"),
+    ("M 0", ["sample", "--out", "x", "--discards_out", "./x"],
+     "velkor: error: --out and --discards_out name the same file; no output was written\n"),
+    (RARE, ["sample", "--shots", 300000, "--seed", 5], "velkor: error: X measurement on qubit 1 is "
+     "incompatible: odd phase is not two-valued (shot 104516, measurement 2); 65536 complete "
+     "shots were written to standard output\n"),
 ])
 def test_errors_exit_with_status_1_and_a_message(circuit, args, message):
     run = velkor(*args, stdin=circuit)
     stderr = run.stderr.decode()
-    assert run.returncode == 1 and run.stdout == b""
+    written = re.search(r"(\d+) complete shots were written", stderr)
+    assert run.returncode == 1 and len(run.stdout) == (4 * int(written[1]) if written else 0)
     assert message in stderr and "Traceback" not in stderr
 
 
-def test_invalid_circuit_leaves_the_output_file_alone(tmp_path):
-    out = tmp_path / "out.txt"
-    out.write_text("kept")
-    assert velkor("sample", "--out", out, stdin="H 0").returncode == 1
-    assert out.read_text() == "kept"
+@pytest.mark.parametrize("circuit, args", [
+    ("H 0", []), ("M 0", ["--shots", -1]), ("M 0", ["--shots", 10**23]),
+    ("X_ERROR(0.1) 0\nM 0", ["--num_faults", 999]),
+    (RARE, ["--shots", 300000, "--seed", 5, "--exp_vals_out", "exp.txt"]),
+    pytest.param("M 0", ["--exp_vals_out", "/dev/full"],  # fails when the files are closed
+                 marks=pytest.mark.skipif(not os.path.exists("/dev/full"), reason="no /dev/full")),
+])
+def test_a_failed_run_leaves_every_output_file_as_it_was(circuit, args, tmp_path):
+    (tmp_path / "out.txt").write_text("kept")
+    run = subprocess.run([sys.executable, "-m", "velkor", "sample", "--out", "out.txt",
+                          *map(str, args)], input=circuit.encode(), capture_output=True,
+                         cwd=tmp_path, timeout=120)
+    assert run.returncode == 1 and run.stderr.endswith(b"; no output was written\n")
+    assert [p.name for p in tmp_path.iterdir()] == ["out.txt"]
+    assert (tmp_path / "out.txt").read_text() == "kept"
+
+
+@pytest.mark.parametrize("redirect, message", [
+    (">&-", "standard output is closed"), ("<&-", "standard input is closed")])
+def test_closed_standard_streams_give_one_line(redirect, message):
+    run = subprocess.run(f"{shlex.quote(sys.executable)} -m velkor sample {redirect}", shell=True,
+                         stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, cwd=ROOT, timeout=120)
+    assert (run.returncode, run.stderr) == (1, f"velkor: error: {message}\n".encode())
+
+
+def test_outputs_reach_the_targets_of_links_and_pipes(tmp_path):
+    (tmp_path / "target").write_text("old")
+    (tmp_path / "link").symlink_to("target")
+    os.mkfifo(tmp_path / "fifo")
+    reader = subprocess.Popen(["cat", tmp_path / "fifo"], stdout=subprocess.PIPE)
+    run = velkor("sample", "--shots", 2, "--out", tmp_path / "link", "--exp_vals_out",
+                 tmp_path / "fifo", stdin="X 0\nM 0\nEXP_VAL Z0")
+    assert (run.returncode, reader.communicate(timeout=60)[0]) == (0, b"-1.0\n-1.0\n")
+    assert (tmp_path / "link").is_symlink() and (tmp_path / "target").read_text() == "1\n1\n"
+
+
+def test_version_and_translation():
+    assert velkor("--version").stdout.decode() == f"velkor {importlib.metadata.version('velkor')}\n"
+    if not hasattr(velkor_package, "translate_circuit"):
+        pytest.skip("this build has no translate_circuit")
+    circuit = "R 0\nH 0\nZ_ERROR(0.2) 0\nH 0\nM 0\nDETECTOR rec[-1]"
+    run = velkor("detect", "--translate", "--shots", 100, "--seed", 2, stdin=circuit)
+    expected = CircuitSampler(velkor_package.translate_circuit(circuit), seed=2).sample(100)
+    assert (run.returncode, run.stdout) == (0, as_01(expected.detectors))
 
 
 def test_ctrl_c_stops_a_long_run():
@@ -134,7 +270,12 @@ def test_ctrl_c_stops_a_long_run():
     process.stdin.write(b"X_ERROR(0.5) 0\nM 0")
     process.stdin.close()
     process.stdin = None  # already closed: communicate() must not flush it
-    assert process.stdout.readline() in (b"0\n", b"1\n")  # sampling has started
+    first = os.read(process.stdout.fileno(), 2)  # unbuffered: communicate() reads the rest
+    assert first in (b"0\n", b"1\n")  # sampling has started
     process.send_signal(signal.SIGINT)
-    _, stderr = process.communicate(timeout=60)
-    assert process.returncode == 130 and stderr.endswith(b"velkor: interrupted\n")
+    stdout, stderr = process.communicate(timeout=60)
+    # The chunk being written is finished, so stdout ends after the last shot it counts.
+    written = re.fullmatch(rb"velkor: interrupted; (\d+) complete shots were written to standard "
+                           rb"output\n", stderr)
+    assert process.returncode == 130 and written
+    assert len(first + stdout) == 2 * int(written[1]) and stdout.endswith(b"\n")
