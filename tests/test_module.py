@@ -6,6 +6,8 @@ import gc
 import importlib.metadata
 import inspect
 import pathlib
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -60,6 +62,12 @@ def test_stubs_document_every_public_member():
                       if isinstance(item, ast.FunctionDef) and ast.get_docstring(item)}
         public = {attr for attr in vars(getattr(_core, name)) if not attr.startswith("_")}
         assert ast.get_docstring(node) and public <= documented, (name, public - documented)
+
+
+def test_stubs_match_the_runtime(tmp_path):
+    run = subprocess.run([sys.executable, "-m", "mypy.stubtest", "velkor._core"], cwd=tmp_path,
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stdout + run.stderr
 
 
 def test_measurement_error_type():
