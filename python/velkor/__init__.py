@@ -1,8 +1,8 @@
 """Exact simulation of Clifford+T+CCZ circuits as affine maps with phase polynomials.
 
 `Simulator` applies gates, resets and measurements one call at a time. `CircuitSampler` reads a
-circuit in the Stim circuit text format and samples many shots into NumPy arrays (a
-`SampleResult`).
+circuit in the Stim circuit text format (from a string, or from a file with
+`CircuitSampler.from_file`) and samples many shots into NumPy arrays (a `SampleResult`).
 `MeasurementError` is raised for a measurement the representation cannot express. Every outcome
 is fixed by a seed. `compact_pauli` turns a sparse Pauli product such as "X0*Z5" into the compact
 form the `Simulator` methods read. The command line is `velkor sample` / `velkor detect`.
