@@ -36,7 +36,7 @@ def compact_pauli(text: str) -> str:
         if qubit in letters:
             raise ValueError(f"Pauli product {text!r} names qubit {qubit} more than once")
         letters[qubit] = letter
-    symbols = ["_"] * (max(letters) + 1)
+    symbols = bytearray(b"_") * (max(letters) + 1)
     for qubit, letter in letters.items():
-        symbols[qubit] = letter
-    return ("-" if negated else "+") + "".join(symbols)
+        symbols[qubit] = ord(letter)
+    return ("-" if negated else "+") + symbols.decode("ascii")
