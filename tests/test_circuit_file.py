@@ -10,7 +10,8 @@ import pytest
 
 from velkor import CircuitSampler
 
-CIRCUIT = "RX 0\nM 0 0\nX_ERROR(0.3) 0\nM 0\nDETECTOR rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-1]\n"
+CIRCUIT = ("RX 0\nM 0 0\nX_ERROR(0.3) 0\nM 0\nDETECTOR rec[-1] rec[-2]\n"
+           "OBSERVABLE_INCLUDE(0) rec[-1]\n")
 
 
 @pytest.mark.parametrize("as_path", [str, pathlib.Path, os.fsencode])

@@ -44,7 +44,8 @@ def test_all_lists_the_exports_in_order():
     order = ["Simulator", "CircuitSampler", "SampleResult", "MeasurementError"]
     assert _core.__all__ == [name for name in order if hasattr(_core, name)]
     assert {"Simulator", "MeasurementError"} <= set(_core.__all__)
-    assert velkor.__all__[:len(_core.__all__)] == _core.__all__ and "compact_pauli" in velkor.__all__
+    assert velkor.__all__[:len(_core.__all__)] == _core.__all__
+    assert "compact_pauli" in velkor.__all__
     assert all(hasattr(velkor, name) for name in velkor.__all__)
     assert all(getattr(velkor, name) is getattr(_core, name) for name in _core.__all__)
     assert _core.__doc__ == ""

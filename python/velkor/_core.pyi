@@ -264,7 +264,8 @@ class Simulator:
         """
 
     def peek_z_probability(self, target: int) -> float:
-        """Returns the probability that a Z measurement of `target` gives True; as `peek_probability`.
+        """Returns the probability that a Z measurement of `target` gives True; the same as
+        `peek_probability`.
 
         Raises:
             IndexError: `target` is negative.
