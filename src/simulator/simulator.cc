@@ -16,7 +16,8 @@ Simulator Simulator::new_with_optional_seed(std::optional<uint64_t> seed) {
 }
 
 void Simulator::swap_rows(size_t a, size_t b) {
-  std::swap_ranges(row(a).begin(), row(a).end(), row(b).begin());
+  std::swap_ranges(mutable_row(a).begin(), mutable_row(a).end(), mutable_row(b).begin());
+  pivots_.swap_rows(a, b);
 }
 
 void Simulator::ensure_num_qubits(size_t m) {
@@ -30,6 +31,7 @@ void Simulator::ensure_num_qubits(size_t m) {
   try {
     rows_.resize(*row_words, 0);
     offset_.resize(*offset_words, 0);
+    pivots_.grow_qubits(m);
   } catch (const std::bad_alloc&) {
     // Extra zero words beyond num_qubits_ leave the state as it was.
     throw refuse();
@@ -52,6 +54,7 @@ void Simulator::clear_state() {
   rows_.clear();
   phase_.clear();
   phase_.set_key_words(0);
+  pivots_.clear();
 }
 
 void Simulator::ensure_row_words(size_t words) {
@@ -100,7 +103,8 @@ void Simulator::add_affine_coordinate(size_t q, bool phase_bit) {
   // Existing keys have a zero bit n already; only their word count may change.
   phase_.set_key_words(words_for_bits(n + 1));
   num_vars_ = n + 1;
-  flip_bit(row(q), n);
+  flip_bit(mutable_row(q), n);
+  pivots_.add_variable(rows(), num_qubits_, q);
   if (phase_bit) {
     scratch_.assign(var_words(), 0);
     flip_bit(scratch_, n);
@@ -113,11 +117,12 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   std::optional<size_t> pivot = first_one_words(normal_);
   check_invariant(pivot.has_value(), "normal must be nonzero");
   size_t p = *pivot;
+  pivots_.restrict(normal_, p, num_vars_);
   size_t old_words = var_words();
   size_t new_words = words_for_bits(num_vars_ - 1);
   std::span<const uint64_t> nw = normal_;
   for (size_t q = 0; q < num_qubits_; ++q) {
-    std::span<uint64_t> r = row(q);
+    std::span<uint64_t> r = mutable_row(q);
     if (get_bit(r, p)) {
       if (value) flip_offset(q);
       xor_words(r, nw);

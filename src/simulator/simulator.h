@@ -8,6 +8,7 @@
 
 #include "bits/bitvec.h"
 #include "simulator/phase_map.h"
+#include "simulator/pivot_basis.h"
 #include "simulator/rng.h"
 
 namespace velkor {
@@ -40,11 +41,17 @@ class Simulator {
   std::span<const uint64_t> row(size_t q) const {
     return {rows_.data() + q * stride_, var_words()};
   }
-  std::span<uint64_t> row(size_t q) { return {rows_.data() + q * stride_, var_words()}; }
   BitVec row_vec(size_t q) const { return BitVec::from_words(row(q), num_vars_); }
+  /// All rows, for solvers that read many of them.
+  RowView rows() const { return {rows_.data(), stride_, var_words()}; }
   /// rows[dst] ^= rows[src].
-  void xor_row(size_t dst, size_t src) { xor_words(row(dst), row(src)); }
+  void xor_row(size_t dst, size_t src) {
+    pivots_.xor_row(rows(), dst, src);
+    xor_words(mutable_row(dst), row(src));
+  }
   void swap_rows(size_t a, size_t b);
+  /// The pivot qubits and their directions, kept in step with the rows.
+  const PivotBasis& pivots() const { return pivots_; }
 
   const PhaseMap& phase() const { return phase_; }
   ChaCha8Rng& rng() { return rng_; }
@@ -80,6 +87,7 @@ class Simulator {
   /// Makes rows hold at least `words` words each, re-laying them out when the stride is short.
   /// Throws CapacityError, changing nothing, when the new layout cannot be allocated.
   void ensure_row_words(size_t words);
+  std::span<uint64_t> mutable_row(size_t q) { return {rows_.data() + q * stride_, var_words()}; }
 
   size_t num_qubits_ = 0;
   size_t num_vars_ = 0;
@@ -87,6 +95,7 @@ class Simulator {
   std::vector<uint64_t> offset_;
   std::vector<uint64_t> rows_;
   PhaseMap phase_;
+  PivotBasis pivots_;
   ChaCha8Rng rng_;
   std::vector<uint64_t> scratch_;  // reused key buffer of the gadget and restriction updates
   std::vector<uint64_t> normal_;   // copy of the restriction normal, which may alias a row

@@ -195,71 +195,6 @@ void write_support(std::complex<float>* amp, const std::array<std::complex<float
   }
 }
 
-/// Columns eliminated together by to_basis_coordinates.
-constexpr size_t kStrip = 8;
-
-/// Brings the m rows of `a` (stride words each: the row over n columns, then the right-hand side)
-/// to echelon form with row j's leading bit at column j, eight columns at a time. Rows from
-/// position j on are zero below column j, so row operations touch only the words from column j's
-/// word on, right-hand side included. The pivots of a strip of columns are reduced against each
-/// other; every later row then XORs the combination of them that clears its strip, from a table
-/// of all combinations when there are many rows. False when some column depends on the earlier
-/// ones. `table` is reused scratch.
-bool eliminate(uint64_t* a, size_t m, size_t n, size_t stride, std::vector<uint64_t>& table) {
-  for (size_t j0 = 0; j0 < n; j0 += kStrip) {
-    size_t k = std::min(kStrip, n - j0), w = j0 / 64, shift = j0 % 64, width = stride - w;
-    auto strip = [&](size_t r) { return static_cast<unsigned>(a[r * stride + w] >> shift) & 0xff; };
-    auto xor_row = [&](size_t dst, size_t src) {
-      xor_words({a + dst * stride + w, width}, {a + src * stride + w, width});
-    };
-    for (size_t i = 0; i < k; ++i) {
-      size_t j = j0 + i, pick = j;
-      // A row's strip bits once the strip's earlier pivots are cleared from it.
-      auto reduced = [&](size_t r) {
-        unsigned bits = strip(r);
-        for (size_t p = 0; p < i; ++p) {
-          if ((bits >> p) & 1) bits ^= strip(j0 + p);
-        }
-        return bits;
-      };
-      while (pick < m && !((reduced(pick) >> i) & 1)) ++pick;
-      if (pick >= m) return false;  // column j depends on the columns before it
-      for (size_t p = 0; p < i; ++p) {
-        if ((strip(pick) >> p) & 1) xor_row(pick, j0 + p);
-      }
-      if (pick != j) {
-        std::swap_ranges(a + j * stride + w, a + (j + 1) * stride, a + pick * stride + w);
-      }
-      for (size_t p = 0; p < i; ++p) {
-        if ((strip(j0 + p) >> i) & 1) xor_row(j0 + p, j);
-      }
-    }
-    // Many rows share one table of all 2^k combinations of the strip's pivots; a few rows XOR
-    // their pivots one by one.
-    size_t first = j0 + k;
-    if (2 * (m - first) <= (size_t{1} << k)) {
-      for (size_t r = first; r < m; ++r) {
-        for (unsigned bits = strip(r); bits != 0; bits &= bits - 1) {
-          xor_row(r, j0 + static_cast<size_t>(std::countr_zero(bits)));
-        }
-      }
-      continue;
-    }
-    table.resize((size_t{1} << k) * width);
-    std::fill(table.begin(), table.begin() + width, 0);
-    for (size_t p = 1; p < (size_t{1} << k); ++p) {
-      const uint64_t* prev = table.data() + (p & (p - 1)) * width;
-      const uint64_t* pivot = a + (j0 + std::countr_zero(p)) * stride + w;
-      uint64_t* entry = table.data() + p * width;
-      for (size_t x = 0; x < width; ++x) entry[x] = prev[x] ^ pivot[x];
-    }
-    for (size_t r = first; r < m; ++r) {
-      xor_words({a + r * stride + w, width}, {table.data() + strip(r) * width, width});
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian order) {
@@ -336,47 +271,7 @@ Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian orde
 }
 
 std::optional<BitVec> to_basis_coordinates(const Simulator& sim, const BitVec& target) {
-  size_t nq = sim.num_qubits();
-  size_t n = sim.num_vars();
-  size_t vw = sim.var_words();
-  // One contiguous matrix: a row's words, then a word holding its right-hand side in bit 0.
-  // Small systems live on the stack.
-  size_t stride = vw + 1;
-  std::array<uint64_t, 512> local;
-  std::vector<uint64_t> heap;
-  uint64_t* a = local.data();
-  if (nq * stride > local.size()) {
-    heap.resize(nq * stride);
-    a = heap.data();
-  }
-  // A zero row only asks its target bit to be 0 and is left out.
-  size_t m = 0;
-  for (size_t q = 0; q < nq; ++q) {
-    std::span<const uint64_t> row = sim.row(q);
-    if (is_zero_words(row)) {
-      if (target.get(q)) return std::nullopt;
-      continue;
-    }
-    std::copy(row.begin(), row.end(), a + m * stride);
-    a[m * stride + vw] = target.get(q);
-    ++m;
-  }
-  std::vector<uint64_t> table;
-  if (!eliminate(a, m, n, stride, table)) return std::nullopt;
-  // The rows past the pivots are now zero: each needs a zero right-hand side.
-  for (size_t r = n; r < m; ++r) {
-    if (a[r * stride + vw]) return std::nullopt;
-  }
-  // Back substitution from the last pivot: x_j = rhs_j XOR (row_j beyond column j) . x.
-  BitVec x = BitVec::zeros(n);
-  std::span<uint64_t> xw = x.words();
-  for (size_t j = n; j-- > 0;) {
-    size_t w = j / 64;
-    const uint64_t* row = a + j * stride;
-    bool bit = (row[vw] & 1) != dot_words({row + w, vw - w}, xw.subspan(w));
-    if (bit) flip_bit(xw, j);
-  }
-  return x;
+  return sim.pivots().solve(sim.rows(), sim.num_qubits(), sim.num_vars(), target);
 }
 
 }  // namespace velkor

@@ -35,9 +35,8 @@ inline constexpr size_t kMaxStateVectorQubits = 60;
 Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian order);
 
 /// The unique path vector x with rows[q] . x == target[q] for every qubit, or nothing when no
-/// x exists. `target` has num_qubits bits; for a basis state s pass s XOR offset. Eliminates
-/// eight columns per pass over a packed copy of the rows: at most about num_vars^2 * num_qubits /
-/// 512 word operations for large systems; systems of up to 512 words are solved on the stack.
+/// x exists. `target` has num_qubits bits; for a basis state s pass s XOR offset. Reads the
+/// simulator's pivot basis instead of eliminating: O(num_qubits * num_vars / 64).
 std::optional<BitVec> to_basis_coordinates(const Simulator& sim, const BitVec& target);
 
 }  // namespace velkor

@@ -1,0 +1,136 @@
+#include "simulator/pivot_basis.h"
+
+#include <algorithm>
+
+#include "base/internal_error.h"
+
+namespace velkor {
+
+void PivotBasis::clear() {
+  slot_of_.clear();
+  owner_.clear();
+  dirs_.clear();
+  words_ = 0;
+}
+
+void PivotBasis::set_words(size_t words) {
+  if (words > stride_) {
+    size_t stride = std::max(words, 2 * stride_);
+    std::vector<uint64_t> dirs(owner_.size() * stride, 0);
+    for (size_t s = 0; s < owner_.size(); ++s) {
+      std::copy_n(dirs_.data() + s * stride_, stride_, dirs.data() + s * stride);
+    }
+    dirs_ = std::move(dirs);
+    stride_ = stride;
+  }
+  words_ = words;
+}
+
+void PivotBasis::fold_into(std::span<const uint64_t> filter, std::span<const uint64_t> add,
+                           size_t skip) {
+  for (size_t s = 0; s < owner_.size(); ++s) {
+    if (s != skip && dot_words(filter, dir(s))) xor_words(dir(s), add);
+  }
+}
+
+void PivotBasis::xor_row(RowView rows, size_t dst, size_t src) {
+  size_t v = slot_of_[dst];
+  if (v == kNone) return;  // only pivot rows constrain the directions
+  size_t u = slot_of_[src];
+  if (u != kNone) {
+    // Pivot dst now reads x . (rows[dst] ^ rows[src]): d_u flips it too unless d_v is added.
+    xor_words(dir(u), dir(v));
+    return;
+  }
+  // Every direction that the new row term flips gets d_v added back. When rows[src] . d_v is
+  // odd, rows[dst] ^ rows[src] would depend on the other pivots; src takes the slot over
+  // instead, and the same update makes the directions right for it.
+  std::span<const uint64_t> r = rows.row(src);
+  bool takes_over = dot_words(r, dir(v));
+  fold_into(r, dir(v), v);
+  if (takes_over) {
+    slot_of_[src] = v;
+    owner_[v] = src;
+    slot_of_[dst] = kNone;
+  }
+}
+
+void PivotBasis::swap_rows(size_t a, size_t b) {
+  std::swap(slot_of_[a], slot_of_[b]);
+  if (slot_of_[a] != kNone) owner_[slot_of_[a]] = a;
+  if (slot_of_[b] != kNone) owner_[slot_of_[b]] = b;
+}
+
+void PivotBasis::add_variable(RowView rows, size_t num_qubits, size_t q) {
+  size_t n = owner_.size();
+  set_words(words_for_bits(n + 1));
+  dirs_.resize(std::max(dirs_.size(), (n + 1) * stride_));
+  std::fill_n(dirs_.data() + n * stride_, stride_, 0);
+  owner_.push_back(kNone);
+  scratch_.assign(words_, 0);
+  size_t u = slot_of_[q];
+  if (u == kNone) {
+    // q becomes the pivot of x_n, whose direction is e_n; the others must stop flipping q.
+    flip_bit(scratch_, n);
+    fold_into(rows.row(q), scratch_, n);
+    std::copy(scratch_.begin(), scratch_.end(), dir(n).begin());
+    owner_[n] = q;
+    slot_of_[q] = n;
+    return;
+  }
+  // q keeps its slot with direction e_n. Some non-pivot row r is flipped by the old d_u (else
+  // d_u would already solve for q alone and x_n would duplicate a column); r takes the new slot
+  // with d_u ^ e_n, which flips neither q nor any other pivot.
+  std::span<const uint64_t> old_u = dir(u);
+  size_t r = 0;
+  while (r < num_qubits && (slot_of_[r] != kNone || !dot_words(rows.row(r), old_u))) ++r;
+  check_invariant(r < num_qubits, "a fresh variable keeps the affine map one-to-one");
+  std::copy(old_u.begin(), old_u.end(), scratch_.begin());
+  flip_bit(scratch_, n);
+  fold_into(rows.row(r), scratch_, u);
+  std::copy(scratch_.begin(), scratch_.end(), dir(n).begin());
+  owner_[n] = r;
+  slot_of_[r] = n;
+  std::fill(dir(u).begin(), dir(u).end(), 0);
+  flip_bit(dir(u), n);
+}
+
+void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t old_vars) {
+  size_t n = owner_.size();
+  check_invariant(n == old_vars, "one pivot per variable");
+  // Some slot i has normal . d_i odd (the directions are a basis). Directions with odd overlap
+  // take d_i, after which all lie in the hyperplane normal . d == 0 and, with bit `pivot`
+  // dropped, are the directions of the restricted map; slot i's pivot is no longer needed.
+  size_t i = 0;
+  while (i < n && !dot_words(normal, dir(i))) ++i;
+  check_invariant(i < n, "a restriction normal overlaps some pivot direction");
+  fold_into(normal, dir(i), i);
+  slot_of_[owner_[i]] = kNone;
+  if (i + 1 < n) {
+    std::copy_n(dirs_.data() + (n - 1) * stride_, stride_, dirs_.data() + i * stride_);
+    owner_[i] = owner_[n - 1];
+    slot_of_[owner_[i]] = i;
+  }
+  owner_.pop_back();
+  size_t new_words = words_for_bits(n - 1);
+  for (size_t s = 0; s + 1 < n; ++s) {
+    std::span<uint64_t> d = dir(s);
+    remove_bit_words(d, pivot, d.first(new_words));
+    if (new_words < words_) d[new_words] = 0;
+  }
+  words_ = new_words;
+}
+
+std::optional<BitVec> PivotBasis::solve(RowView rows, size_t num_qubits, size_t num_vars,
+                                        const BitVec& target) const {
+  BitVec d = BitVec::zeros(num_vars);
+  target.for_each_one([&](size_t q) {
+    if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
+  });
+  for (size_t q = 0; q < num_qubits; ++q) {
+    if (dot_words(rows.row(q), d.words()) != target.get(q)) return std::nullopt;
+  }
+  return d;
+}
+
+}  // namespace velkor

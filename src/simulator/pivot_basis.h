@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "bits/bitvec.h"
+
+namespace velkor {
+
+/// Read access to the affine rows: row q is `words` words at data + q * stride.
+struct RowView {
+  const uint64_t* data;
+  size_t stride;
+  size_t words;
+  std::span<const uint64_t> row(size_t q) const { return {data + q * stride, words}; }
+};
+
+/// An inverse of the affine map kept up to date through every row and variable change, so that
+/// solving A d = target costs one pass over the rows instead of an elimination.
+///
+/// The map has n independent columns, so some n qubits (the pivots) have independent rows. Each
+/// pivot owns a slot s holding the direction d_s over the variables with rows[p] . d_s = 1 for
+/// its own pivot p and 0 for every other pivot. A solution of A d = target, if there is one, is
+/// then the XOR of d_s over the pivots set in target, and checking it takes one dot product per
+/// row. Each update below costs at most one dot product and one XOR per slot, O(n^2 / 64).
+class PivotBasis {
+ public:
+  static constexpr size_t kNone = std::numeric_limits<size_t>::max();
+
+  /// The slot of qubit q, or kNone when q is not a pivot.
+  size_t slot_of(size_t q) const { return slot_of_[q]; }
+  /// The direction of slot s (words() words).
+  std::span<const uint64_t> direction(size_t s) const {
+    return {dirs_.data() + s * stride_, words_};
+  }
+
+  /// Forgets every pivot and variable, keeping the allocated capacity.
+  void clear();
+  /// Makes room for `m` qubits (new qubits are no pivots); never shrinks.
+  void grow_qubits(size_t m) {
+    if (m > slot_of_.size()) slot_of_.resize(m, kNone);
+  }
+
+  /// Follows rows[dst] ^= rows[src]; `rows` may be taken before or after the change.
+  void xor_row(RowView rows, size_t dst, size_t src);
+  /// Follows the exchange of rows a and b.
+  void swap_rows(size_t a, size_t b);
+  /// Follows a fresh variable x_n entering rows[q] (n = the old variable count); `rows` is taken
+  /// after the change and has n + 1 variables. The map must stay one-to-one.
+  void add_variable(RowView rows, size_t num_qubits, size_t q);
+  /// Follows the restriction to normal . x == value that eliminates the variable at normal's
+  /// lowest set bit `pivot`; `normal` is over the old variables.
+  void restrict(std::span<const uint64_t> normal, size_t pivot, size_t old_vars);
+
+  /// The unique d with rows[q] . d == target[q] for every qubit, or nothing when none exists.
+  /// O(num_qubits * n / 64).
+  std::optional<BitVec> solve(RowView rows, size_t num_qubits, size_t num_vars,
+                              const BitVec& target) const;
+
+ private:
+  std::span<uint64_t> dir(size_t s) { return {dirs_.data() + s * stride_, words_}; }
+  /// Sets the words per direction to `words`, re-laying the slots out when the stride is short.
+  void set_words(size_t words);
+  /// For every slot s other than `skip` with filter . d_s odd, d_s ^= add.
+  void fold_into(std::span<const uint64_t> filter, std::span<const uint64_t> add, size_t skip);
+
+  std::vector<size_t> slot_of_;  // per qubit
+  std::vector<size_t> owner_;    // per slot: its pivot qubit
+  std::vector<uint64_t> dirs_;   // per slot: stride_ words, the first words_ in use
+  size_t words_ = 0;
+  size_t stride_ = 0;
+  std::vector<uint64_t> scratch_;
+};
+
+}  // namespace velkor
