@@ -31,7 +31,10 @@ class Simulator:
     given, and check every argument before changing anything.
 
     Two threads may use different simulators in parallel; a call on a simulator that another
-    thread is using raises RuntimeError instead of waiting.
+    thread is using raises RuntimeError instead of waiting. In a process forked from this one, a
+    simulator seeded from the operating system draws a new stream of its own (a seeded one keeps
+    its stream, and a copy_rng copy keeps drawing what its source draws), and calls that other
+    threads had in progress at the fork no longer block it.
 
     Example:
         >>> sim = Simulator(seed=1)
@@ -386,8 +389,11 @@ class CircuitSampler:
     observable bits are reported relative to that reference (True means "differs from the
     noiseless run"); measurement records are reported as measured. The sampler owns a seeded
     random stream that carries over from call to call, so `sample(30)` gives the same rows as
-    `sample(10)` followed by `sample(20)`. Sampling releases the interpreter; Ctrl-C
-    interrupts it.
+    `sample(10)` followed by `sample(20)`. Construction and sampling release the interpreter;
+    Ctrl-C interrupts them within a fraction of a second, even inside one long shot. In a
+    process forked from this one, a sampler seeded from the operating system draws a new stream
+    of its own (a seeded one keeps its stream), and calls that other threads had in progress at
+    the fork no longer block it.
 
     Example:
         >>> sampler = CircuitSampler("X_ERROR(0.1) 0\\nM 0\\nDETECTOR rec[-1]", seed=5)

@@ -2,32 +2,49 @@
 
 #include <Python.h>
 
-namespace velkor::bindings {
+#include "bindings/forks.h"
 
-bool Claims::acquire(Access access) {
-  if (access == Access::kExclusive) {
-    int64_t expected = 0;
-    if (holders_.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire)) {
-      return true;
-    }
-    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-    return false;
-  }
-  int64_t current = holders_.load(std::memory_order_relaxed);
-  while (current != kExclusive) {
-    if (holders_.compare_exchange_weak(current, current + 1, std::memory_order_acquire)) {
-      return true;
-    }
-  }
-  PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-  return false;
+namespace velkor::bindings {
+namespace {
+
+uint64_t pack(uint32_t generation, uint32_t holders) {
+  return uint64_t{generation} << 32 | holders;
 }
 
-void Claims::release(Access access) {
-  if (access == Access::kExclusive) {
-    holders_.store(0, std::memory_order_release);
-  } else {
-    holders_.fetch_sub(1, std::memory_order_release);
+}  // namespace
+
+bool Claims::acquire(Access access, uint32_t& generation) {
+  generation = fork_generation();
+  uint64_t current = word_.load(std::memory_order_relaxed);
+  for (;;) {
+    // Claims of an earlier generation died with the parent's threads.
+    uint32_t holders =
+        static_cast<uint32_t>(current >> 32) == generation ? static_cast<uint32_t>(current) : 0;
+    bool conflict = access == Access::kExclusive ? holders != 0 : holders == kExclusive;
+    if (conflict) {
+      PyErr_SetString(PyExc_RuntimeError, access == Access::kExclusive
+                                              ? "Already borrowed"
+                                              : "Already mutably borrowed");
+      return false;
+    }
+    uint64_t wanted = pack(generation, access == Access::kExclusive ? kExclusive : holders + 1);
+    if (word_.compare_exchange_weak(current, wanted, std::memory_order_acquire,
+                                    std::memory_order_relaxed)) {
+      return true;
+    }
+  }
+}
+
+void Claims::release(Access access, uint32_t generation) {
+  uint64_t current = word_.load(std::memory_order_relaxed);
+  for (;;) {
+    if (static_cast<uint32_t>(current >> 32) != generation) return;
+    uint32_t holders = static_cast<uint32_t>(current);
+    uint64_t wanted = pack(generation, access == Access::kExclusive ? 0 : holders - 1);
+    if (word_.compare_exchange_weak(current, wanted, std::memory_order_release,
+                                    std::memory_order_relaxed)) {
+      return;
+    }
   }
 }
 

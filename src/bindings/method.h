@@ -12,6 +12,7 @@
 #include "bindings/claims.h"
 #include "bindings/exceptions.h"
 #include "bindings/fixed_string.h"
+#include "bindings/forks.h"
 #include "bindings/results.h"
 #include "bindings/signature.h"
 
@@ -29,10 +30,12 @@ inline constexpr auto kMethodName = signature_name<kSignature>();
 template <FixedString kSignature>
 inline constexpr auto kDocstring = text_signature_doc<kSignature>();
 
-/// The layout of a Python object that owns one core value.
+/// The layout of a Python object that owns one core value, which draws from a random stream
+/// core.rng() keyed as `stream` says.
 template <class Core>
 struct Wrapped {
   PyObject_HEAD Claims claims;
+  StreamOrigin stream;
   Core core;
 };
 
@@ -126,6 +129,7 @@ PyObject* detached_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
         if constexpr (kAccess == Access::kShared) {
           return run_detached([&] { return kBody(std::as_const(object.core), p.value()...); });
         } else {
+          object.stream.refresh(object.core.rng());
           return run_detached([&] { return kBody(object.core, p.value()...); });
         }
       });
@@ -138,8 +142,12 @@ PyObject* attached_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
                           PyObject* kwnames) noexcept {
   auto& object = wrapped<Cls>(self);
   return frame<Params...>({Cls::kName, kMethodName<kSignature>.text}, &object.claims, kAccess, args,
-                          nargsf, kwnames,
-                          [&](Params&... p) { return kBody(object, p.value()...); });
+                          nargsf, kwnames, [&](Params&... p) {
+                            if constexpr (kAccess == Access::kExclusive) {
+                              object.stream.refresh(object.core.rng());
+                            }
+                            return kBody(object, p.value()...);
+                          });
 }
 
 /// Builds a result from the class itself: `kBody(type, params.value()...)` runs attached, and

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "bindings/exceptions.h"
+#include "bindings/forks.h"
 #include "bindings/numpy_array.h"
 #include "bindings/py_ref.h"
 #include "bindings/sample_result_type.h"
@@ -51,6 +52,7 @@ bool append_to_all(PyObject* module, const char* name) {
 
 int exec_module(PyObject* module) {
   if (!import_numpy()) return -1;
+  watch_forks();
   for (const Export& item : kExports) {
     PyObject* object = item.get();
     if (object == nullptr || !append_to_all(module, item.name)) return -1;

@@ -239,12 +239,7 @@ PyObject* construct(PyTypeObject* type, std::string_view text, std::optional<uin
   });
   if (!built) return nullptr;
   if (!*built) return raise_measurement_error(built->error());
-  PyCircuitSampler* self = PyObject_GC_New(PyCircuitSampler, type);
-  if (self == nullptr) return nullptr;
-  new (&self->claims) Claims();
-  new (&self->core) CircuitSampler(std::move(built->value()));
-  PyObject_GC_Track(self);
-  return reinterpret_cast<PyObject*>(self);
+  return new_wrapped(type, std::move(built->value()), StreamOrigin::of_seed(seed));
 }
 
 // The arrays of one call, R = accepted_shots rows each.

@@ -56,23 +56,16 @@ Expected<Amplitudes, OutOfMemory> dense_state(const Simulator& sim, Endian order
 
 // ---- Object lifecycle and the members that run attached.
 
-PyObject* new_simulator(PyTypeObject* type, Simulator sim) {
-  PySimulator* self = PyObject_GC_New(PySimulator, type);
-  if (self == nullptr) return nullptr;
-  new (&self->claims) Claims();
-  new (&self->core) Simulator(std::move(sim));
-  PyObject_GC_Track(self);
-  return reinterpret_cast<PyObject*>(self);
-}
-
 PyObject* construct(PyTypeObject* type, std::optional<uint64_t> seed) {
-  return new_simulator(type, Simulator::new_with_optional_seed(seed));
+  return new_wrapped(type, Simulator::new_with_optional_seed(seed), StreamOrigin::of_seed(seed));
 }
 
 PyObject* copy(PySimulator& self, bool copy_rng, std::optional<uint64_t> seed) {
   if (copy_rng && seed)
     return raise_error(PyExc_ValueError, "copy_rng and seed cannot both be specified");
-  return new_simulator(Py_TYPE(&self), self.core.copied(copy_rng, seed));
+  // A copy with copy_rng draws what its source draws, after a fork as well.
+  StreamOrigin stream = copy_rng ? self.stream : StreamOrigin::of_seed(seed);
+  return new_wrapped(Py_TYPE(&self), self.core.copied(copy_rng, seed), stream);
 }
 
 PyObject* repr(PyObject* self) {

@@ -2,6 +2,9 @@
 
 #include <Python.h>
 
+#include <new>
+#include <utility>
+
 #include "bindings/method.h"
 
 namespace velkor::bindings {
@@ -9,6 +12,19 @@ namespace velkor::bindings {
 // The type object of a class whose instances own one core value (Wrapped<Cls::Core>): GC support
 // that only delegates to the base class (instances hold no Python references), destruction of the
 // core value, and construction through the class's vectorcall constructor.
+
+/// A new object of `type` owning `core`, whose stream is keyed as `stream` says; null with a
+/// Python error set when it cannot be allocated.
+template <class Core>
+PyObject* new_wrapped(PyTypeObject* type, Core core, StreamOrigin stream) {
+  auto* self = PyObject_GC_New(Wrapped<Core>, type);
+  if (self == nullptr) return nullptr;
+  new (&self->claims) Claims();
+  self->stream = stream;
+  new (&self->core) Core(std::move(core));
+  PyObject_GC_Track(self);
+  return reinterpret_cast<PyObject*>(self);
+}
 
 template <class Cls>
 void dealloc_wrapped(PyObject* self) {

@@ -52,6 +52,9 @@ class CircuitSampler {
   size_t num_observables() const;
   size_t num_exp_vals() const;
 
+  /// The sampler's own stream, which every sampling call advances.
+  ChaCha8Rng& rng() { return rng_; }
+
   /// Why fixed-fault sampling with `k` faults is refused, or nothing when it is allowed.
   std::optional<std::string> fixed_fault_error(uint64_t k) const;
 
