@@ -102,18 +102,39 @@ def test_arrays_adopt_the_sampled_rows():
     assert repr(result) == "SampleResult(total_shots=4, accepted_shots=4)"
 
 
-@pytest.mark.parametrize("width", [0, 1, 7, 8, 9, 17, 63, 64, 65, 130])
-def test_packed_layout_is_little_endian_packbits(width):
-    circuit = noisy_bits(width) + "".join(f"\nDETECTOR rec[-{k}]" for k in range(1, width + 1))
-    plain = CircuitSampler(circuit, seed=5).sample(33)
-    packed = CircuitSampler(circuit, seed=5).sample(33, bit_packed=True)
-    for name in ["measurements", "detectors"]:
-        array = getattr(packed, name)
-        assert (array.dtype, array.shape) == (np.uint8, (33, (width + 7) // 8))
-        assert array.flags.c_contiguous and array.flags.writeable
-        expected = np.packbits(getattr(plain, name), axis=1, bitorder="little")
-        np.testing.assert_array_equal(array, expected)
-    assert packed.exp_vals.dtype == np.float64
+def packbits(rows):
+    return np.packbits(rows, axis=1, bitorder="little")
+
+
+@pytest.mark.parametrize("width, shots", [
+    (1, 0), (7, 9), (8, 64), (9, 63), (17, 8), (63, 65), (64, 7), (65, 33), (130, 1),
+])
+@pytest.mark.parametrize("postselect", [None, [0]])
+@pytest.mark.parametrize("num_faults", [None, 5])
+def test_every_layout_holds_the_same_draws(width, shots, postselect, num_faults):
+    """Every layout holds one seed's rows: packed rows are
+    numpy.packbits of the plain ones (little bit order), and the stream ends in the same place."""
+    circuit = (noisy_bits(width, 0.3) + "".join(f"\nDETECTOR rec[-{k + 1}]" for k in range(width))
+               + f"\nOBSERVABLE_INCLUDE({width - 1}) rec[-1]\nEXP_VAL Z0")
+    make = lambda: CircuitSampler(circuit, seed=width, postselect=postselect)  # noqa: E731
+    num_faults = num_faults and min(num_faults, width)
+    plain_sampler = make()
+    plain = plain_sampler.sample(shots, num_faults=num_faults)
+    after = plain_sampler.sample(3).measurements
+    for method, bit_packed in [("sample", True)]:
+        sampler = make()
+        result = getattr(sampler, method)(shots, bit_packed=bit_packed, num_faults=num_faults)
+        pack = packbits if bit_packed else (lambda rows: rows)  # noqa: E731
+        for name in ["detectors", "observables"] + (["measurements"] if method == "sample" else []):
+            array = getattr(result, name)
+            assert array.dtype == (np.uint8 if bit_packed else np.bool_)
+            assert array.flags.c_contiguous and array.flags.writeable
+            np.testing.assert_array_equal(array, pack(getattr(plain, name)))
+        np.testing.assert_array_equal(result.exp_vals, plain.exp_vals)
+        if method == "sample_detectors":
+            assert result.measurements.shape == (plain.accepted_shots, 0)
+        assert (result.total_shots, result.accepted_shots) == (shots, plain.accepted_shots)
+        np.testing.assert_array_equal(sampler.sample(3).measurements, after)
 
 
 def test_packed_column_eight_is_the_low_bit_of_byte_one():

@@ -3,26 +3,21 @@
 #include <Python.h>
 
 #include <cstddef>
-#include <cstdint>
-#include <vector>
+
+#include "sampling/row_buffer.h"
 
 namespace velkor::bindings {
 
-// NumPy arrays over sampled rows. `values` holds `rows` rows of `width` entries, row after row;
-// a length other than rows * width raises ValueError "invalid sample shape: {}". Each function
-// returns a new reference, or null with a Python error set.
+// NumPy arrays that take over the sampled row buffers without copying: each is writeable,
+// C-ordered, and frees its buffer through its base object. Each function returns a new
+// reference, or null with a Python error set (the buffer is then freed).
 
-/// A writeable C-order bool array of shape (rows, width) that takes over the buffer of `bits`
-/// (one byte 0 or 1 per entry) without copying; its base object frees the buffer.
-PyObject* adopt_bool_rows(std::vector<uint8_t> bits, size_t rows, size_t width);
+/// `rows` rows of `width` bits: a bool array of shape (rows, width) over one byte per bit, or,
+/// when `bit_packed`, a uint8 array of shape (rows, ceil(width / 8)) over bits packed as
+/// numpy.packbits with bitorder="little" packs them.
+PyObject* bit_rows(RowBuffer buffer, size_t rows, size_t width, bool bit_packed);
 
-/// A writeable C-order float64 array of shape (rows, width) that takes over `values`.
-PyObject* adopt_float64_rows(std::vector<double> values, size_t rows, size_t width);
-
-/// A zero-filled uint8 array of shape (rows, ceil(width / 8)) with column c of a row in byte
-/// c / 8 at bit c % 8 counted from the least significant bit (numpy.packbits with
-/// bitorder="little" along the last axis). `bits` is released once packed. Cost: one pass over
-/// the bits, eight at a time.
-PyObject* packed_rows(std::vector<uint8_t> bits, size_t rows, size_t width);
+/// `rows` rows of `width` doubles: a float64 array of shape (rows, width).
+PyObject* float64_rows(RowBuffer buffer, size_t rows, size_t width);
 
 }  // namespace velkor::bindings

@@ -243,36 +243,41 @@ PyObject* construct(PyTypeObject* type, std::string_view text, std::optional<uin
 }
 
 // The arrays of one call, R = accepted_shots rows each.
-PyObject* sample_result(const CircuitSampler& sampler, CircuitSamples samples, bool bit_packed) {
+PyObject* sample_result(CircuitSamples samples) {
   size_t rows = samples.accepted_shots;
-  auto bits = [&](std::vector<uint8_t>& values, size_t width) {
-    return PyRef::steal(bit_packed ? packed_rows(std::move(values), rows, width)
-                                   : adopt_bool_rows(std::move(values), rows, width));
+  auto bits = [&](RowBuffer& buffer, size_t width) {
+    return PyRef::steal(bit_rows(std::move(buffer), rows, width, samples.bit_packed));
   };
   SampleArrays arrays;
-  if (!(arrays.measurements = bits(samples.measurements, sampler.num_measurements())) ||
-      !(arrays.detectors = bits(samples.detectors, sampler.num_detectors())) ||
-      !(arrays.observables = bits(samples.observables, sampler.num_observables())) ||
+  if (!(arrays.measurements = bits(samples.measurements, samples.shape.measurements)) ||
+      !(arrays.detectors = bits(samples.detectors, samples.shape.detectors)) ||
+      !(arrays.observables = bits(samples.observables, samples.shape.observables)) ||
       !(arrays.exp_vals = PyRef::steal(
-            adopt_float64_rows(std::move(samples.exp_vals), rows, sampler.num_exp_vals())))) {
+            float64_rows(std::move(samples.exp_vals), rows, samples.shape.exp_vals)))) {
     return nullptr;
   }
   return new_sample_result(std::move(arrays), samples.total_shots, samples.accepted_shots);
 }
 
-PyObject* sample(PyCircuitSampler& self, uint64_t shots, bool bit_packed,
-                 std::optional<uint64_t> num_faults) {
+// One sampling call in `format`; the sampler's own checks come first.
+PyObject* sample_in(PyCircuitSampler& self, uint64_t shots, std::optional<uint64_t> num_faults,
+                    SampleFormat format) {
   if (num_faults) {
     if (std::optional<std::string> refusal = self.core.fixed_fault_error(*num_faults)) {
       return raise_error(PyExc_ValueError, *refusal);
     }
   }
   auto drawn = call_detached([&](Detached& detached) {
-    return self.core.sample_with(shots, num_faults, detached.interrupt_check());
+    return self.core.sample_with(shots, num_faults, format, detached.interrupt_check());
   });
   if (!drawn) return nullptr;
   if (!*drawn) return raise_measurement_error(drawn->error());
-  return sample_result(self.core, std::move(drawn->value()), bit_packed);
+  return sample_result(std::move(drawn->value()));
+}
+
+PyObject* sample(PyCircuitSampler& self, uint64_t shots, bool bit_packed,
+                 std::optional<uint64_t> num_faults) {
+  return sample_in(self, shots, num_faults, {.bit_packed = bit_packed, .measurements = true});
 }
 
 void use_general_path(CircuitSampler& core) { core.use_general_path(); }

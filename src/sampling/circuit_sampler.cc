@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "base/capacity_error.h"
-#include "base/checked_size.h"
 #include "base/internal_error.h"
 #include "sampling/qubit_renumbering.h"
 #include "sampling/shot_executor.h"
@@ -59,22 +58,6 @@ Fixed choose_fault_sites(ChaCha8Rng& rng, uint64_t n, uint64_t k, std::vector<ui
   for (uint64_t site : mode.sites) flip_bit(chosen, site);
   std::sort(mode.sites.begin(), mode.sites.end());
   return mode;
-}
-
-// Reserves room for `rows` rows of `width` entries, refusing sizes that cannot exist.
-template <class T>
-void reserve_rows(std::vector<T>& v, uint64_t rows, uint64_t width) {
-  auto refuse = [&] {
-    return CapacityError("cannot allocate " + std::to_string(rows) + " shots of " +
-                         std::to_string(width) + " values each");
-  };
-  std::optional<size_t> n = checked_buffer_size<T>(rows, width);
-  if (!n) throw refuse();
-  try {
-    v.reserve(*n);
-  } catch (const std::bad_alloc&) {
-    throw refuse();
-  }
 }
 
 }  // namespace
@@ -166,18 +149,18 @@ std::optional<std::string> CircuitSampler::fixed_fault_error(uint64_t k) const {
 }
 
 Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_with(
-    uint64_t shots, std::optional<uint64_t> num_faults, const InterruptCheck& interrupted) {
+    uint64_t shots, std::optional<uint64_t> num_faults, SampleFormat format,
+    const InterruptCheck& interrupted) {
   InterruptPoll poll(interrupted);
   if (num_faults) {
     std::optional<std::string> refusal = fixed_fault_error(*num_faults);
     if (refusal) throw InternalError(*refusal);
   }
   ShotExecutor executor(instructions_, qubits_.size(), num_observables(), poll);
-  CircuitSamples out;
-  reserve_rows(out.measurements, shots, num_measurements());
-  reserve_rows(out.detectors, shots, num_detectors());
-  reserve_rows(out.observables, shots, reference_observables_.size());
-  reserve_rows(out.exp_vals, shots, num_exp_vals());
+  SampleShape shape{format.measurements ? num_measurements() : 0, num_detectors(),
+                    reference_observables_.size(), num_exp_vals()};
+  SampleSink sink(shots, shape, format.bit_packed);
+  std::vector<uint8_t> observables(reference_observables_.size());
   std::vector<uint64_t> chosen;
   if (num_faults) chosen.assign(words_for_bits(num_fault_sites_), 0);
 
@@ -191,18 +174,13 @@ Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_with(
                                          shot, failed->measurement});
     }
     if (std::holds_alternative<Discarded>(outcome)) continue;
-    out.measurements.insert(out.measurements.end(), executor.record().begin(),
-                            executor.record().end());
-    out.detectors.insert(out.detectors.end(), executor.detectors().begin(),
-                         executor.detectors().end());
-    for (size_t i = 0; i < reference_observables_.size(); ++i) {
-      out.observables.push_back(executor.observables()[i] ^ reference_observables_[i]);
+    for (size_t i = 0; i < observables.size(); ++i) {
+      observables[i] = executor.observables()[i] ^ reference_observables_[i];
     }
-    out.exp_vals.insert(out.exp_vals.end(), executor.exp_vals().begin(), executor.exp_vals().end());
-    ++out.accepted_shots;
+    sink.write_shot(format.measurements ? executor.record() : std::span<const uint8_t>{},
+                    executor.detectors(), observables, executor.exp_vals());
   }
-  out.total_shots = shots;
-  return out;
+  return std::move(sink).finish(shots);
 }
 
 }  // namespace velkor

@@ -12,19 +12,18 @@
 #include "base/expected.h"
 #include "base/interrupt.h"
 #include "circuit/circuit.h"
+#include "sampling/sample_sink.h"
 #include "simulator/measurement_error.h"
 #include "simulator/rng.h"
 
 namespace velkor {
 
-/// The accepted shots of one sampling call, row after row (one byte per bit).
-struct CircuitSamples {
-  std::vector<uint8_t> measurements;
-  std::vector<uint8_t> detectors;
-  std::vector<uint8_t> observables;
-  std::vector<double> exp_vals;
-  size_t total_shots = 0;
-  size_t accepted_shots = 0;
+/// How a sampling call lays out its results.
+struct SampleFormat {
+  /// Bit rows packed eight columns to a byte, the first column in the lowest bit.
+  bool bit_packed = false;
+  /// False leaves the measurement record out: zero columns, never written.
+  bool measurements = true;
 };
 
 /// A validated circuit prepared once for repeated sampling: its instruction list, the noiseless
@@ -65,12 +64,14 @@ class CircuitSampler {
 
   /// Samples `shots` shots: each fails independently at its fault sites, or, with `num_faults`,
   /// exactly that many uniformly chosen sites fail. Detectors and observables are reported
-  /// relative to the reference; postselected shots are dropped. `interrupted` is asked about
-  /// every 50 ms, also inside a shot; when it says stop, throws Interrupted, keeping the draws of
-  /// the shots completed. The stream keeps every draw made, also when the call fails. Throws
+  /// relative to the reference; postselected shots are dropped. Accepted rows are written in
+  /// `format` straight into the buffers returned. `interrupted` is asked about every 50 ms, also
+  /// inside a shot; when it says stop, throws Interrupted, keeping the draws of the shots
+  /// completed. The stream keeps every draw made, also when the call fails. Throws
   /// CapacityError before drawing when the result cannot be allocated.
   Expected<CircuitSamples, MeasurementError> sample_with(uint64_t shots,
                                                          std::optional<uint64_t> num_faults,
+                                                         SampleFormat format = {},
                                                          const InterruptCheck& interrupted = {});
 
  private:
