@@ -66,8 +66,8 @@ def test_classes_and_signatures():
     assert CircuitSampler.__module__ == "velkor._core"
     assert CircuitSampler.__name__ == "CircuitSampler"
     assert CircuitSampler.__text_signature__ == "(circuit, *, seed=None, postselect=None)"
-    assert CircuitSampler.sample.__text_signature__ == (
-        "($self, shots, *, bit_packed=False, num_faults=None)")
+    for method in [CircuitSampler.sample, CircuitSampler.sample_detectors]:
+        assert method.__text_signature__ == "($self, shots, *, bit_packed=False, num_faults=None)"
     assert (SampleResult.__module__, SampleResult.__name__) == ("velkor._core", "SampleResult")
     assert SampleResult.__doc__ is None  # an empty docstring
     with pytest.raises(TypeError, match="^cannot create 'velkor._core.SampleResult' instances$"):
@@ -112,7 +112,7 @@ def packbits(rows):
 @pytest.mark.parametrize("postselect", [None, [0]])
 @pytest.mark.parametrize("num_faults", [None, 5])
 def test_every_layout_holds_the_same_draws(width, shots, postselect, num_faults):
-    """Every layout holds one seed's rows: packed rows are
+    """sample and sample_detectors, packed or not, give one seed's rows: packed rows are
     numpy.packbits of the plain ones (little bit order), and the stream ends in the same place."""
     circuit = (noisy_bits(width, 0.3) + "".join(f"\nDETECTOR rec[-{k + 1}]" for k in range(width))
                + f"\nOBSERVABLE_INCLUDE({width - 1}) rec[-1]\nEXP_VAL Z0")
@@ -121,7 +121,8 @@ def test_every_layout_holds_the_same_draws(width, shots, postselect, num_faults)
     plain_sampler = make()
     plain = plain_sampler.sample(shots, num_faults=num_faults)
     after = plain_sampler.sample(3).measurements
-    for method, bit_packed in [("sample", True)]:
+    for method, bit_packed in [("sample", True), ("sample_detectors", False),
+                               ("sample_detectors", True)]:
         sampler = make()
         result = getattr(sampler, method)(shots, bit_packed=bit_packed, num_faults=num_faults)
         pack = packbits if bit_packed else (lambda rows: rows)  # noqa: E731
@@ -564,6 +565,10 @@ def test_postselect_accepts_sequences(postselect):
     ("PAULI_CHANNEL_1(0, 0, 0) 0", lambda s: s.sample(5, num_faults=9), ValueError,
      "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2"),
     ("M 0", lambda s: s.sample(-1, bit_packed=1), TypeError, "must be bool, not int"),
+    ("X_ERROR(0.1) 0", lambda s: s.sample_detectors(-1, num_faults=2), ValueError,
+     "shots must be non-negative"),
+    ("X_ERROR(0.1) 0", lambda s: s.sample_detectors(1, num_faults=2), ValueError,
+     "num_faults (2) exceeds the number of fault sites (1)"),
     ("M 0", lambda s: s.sample(), TypeError,
      "CircuitSampler.sample() missing 1 required positional argument: 'shots'"),
     ("M 0", lambda s: s.sample(1, 2), TypeError,

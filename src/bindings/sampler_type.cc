@@ -280,6 +280,11 @@ PyObject* sample(PyCircuitSampler& self, uint64_t shots, bool bit_packed,
   return sample_in(self, shots, num_faults, {.bit_packed = bit_packed, .measurements = true});
 }
 
+PyObject* sample_detectors(PyCircuitSampler& self, uint64_t shots, bool bit_packed,
+                           std::optional<uint64_t> num_faults) {
+  return sample_in(self, shots, num_faults, {.bit_packed = bit_packed, .measurements = false});
+}
+
 void use_general_path(CircuitSampler& core) { core.use_general_path(); }
 
 // Runs `read(core)` under a shared claim.
@@ -316,6 +321,9 @@ PyObject* repr(PyObject* self) {
 PyMethodDef methods[] = {
     attached<SamplerClass, "sample($self, shots, *, bit_packed=False, num_faults=None)",
              Access::kExclusive, sample, Shots, FlagOption<"bit_packed">, NumFaultsOption>(),
+    attached<SamplerClass, "sample_detectors($self, shots, *, bit_packed=False, num_faults=None)",
+             Access::kExclusive, sample_detectors, Shots, FlagOption<"bit_packed">,
+             NumFaultsOption>(),
     method<SamplerClass, "_use_general_path($self)", Access::kExclusive, use_general_path>(),
     class_method_entry<SamplerClass, "from_file($type, path, *, seed=None, postselect=None)",
                        construct, CircuitFile, SeedOption, PostselectOption>(),
