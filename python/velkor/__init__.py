@@ -5,7 +5,9 @@ circuit in the Stim circuit text format (from a string, or from a file with
 `CircuitSampler.from_file`) and samples many shots into NumPy arrays (a `SampleResult`).
 `MeasurementError` is raised for a measurement the representation cannot express. Every outcome
 is fixed by a seed. `compact_pauli` turns a sparse Pauli product such as "X0*Z5" into the compact
-form the `Simulator` methods read. The command line is `velkor sample` / `velkor detect`.
+form the `Simulator` methods read. `translate_circuit` rewrites circuits that change bases with
+`H`, `MY`, `RY` and the like into the instructions `CircuitSampler` reads. The command line is
+`velkor sample` / `velkor detect`.
 
 Example:
     >>> import velkor
@@ -22,5 +24,6 @@ from velkor import _core
 from velkor._core import *  # noqa: F403
 from velkor._pauli_text import compact_pauli
 from velkor._version import __version__
+from velkor.translate import translate_circuit
 
-__all__ = [*_core.__all__, "compact_pauli"]
+__all__ = [*_core.__all__, "compact_pauli", "translate_circuit"]
