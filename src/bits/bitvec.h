@@ -50,6 +50,11 @@ class BitVec {
   std::vector<size_t> ones() const;
   size_t count_ones() const;
 
+  /// Becomes the all-zero vector of `n` bits, reusing the allocated words.
+  void assign_zeros(size_t n) {
+    words_.assign(words_for_bits(n), 0);
+    len_ = n;
+  }
   /// Grows to `m` >= len bits; new bits are zero.
   void resize(size_t m);
   /// A copy with bit `i` dropped and the bits above it moved down by one.

@@ -123,14 +123,21 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
 
 std::optional<BitVec> PivotBasis::solve(RowView rows, size_t num_qubits, size_t num_vars,
                                         const BitVec& target) const {
-  BitVec d = BitVec::zeros(num_vars);
+  BitVec d;
+  if (!solve_into(rows, num_qubits, num_vars, target, d)) return std::nullopt;
+  return d;
+}
+
+bool PivotBasis::solve_into(RowView rows, size_t num_qubits, size_t num_vars, const BitVec& target,
+                            BitVec& d) const {
+  d.assign_zeros(num_vars);
   target.for_each_one([&](size_t q) {
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
   });
   for (size_t q = 0; q < num_qubits; ++q) {
-    if (dot_words(rows.row(q), d.words()) != target.get(q)) return std::nullopt;
+    if (dot_words(rows.row(q), d.words()) != target.get(q)) return false;
   }
-  return d;
+  return true;
 }
 
 }  // namespace velkor

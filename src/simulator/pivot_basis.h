@@ -60,6 +60,9 @@ class PivotBasis {
   /// O(num_qubits * n / 64).
   std::optional<BitVec> solve(RowView rows, size_t num_qubits, size_t num_vars,
                               const BitVec& target) const;
+  /// solve writing the solution into `d` (reusing its words); false when there is none.
+  bool solve_into(RowView rows, size_t num_qubits, size_t num_vars, const BitVec& target,
+                  BitVec& d) const;
 
  private:
   std::span<uint64_t> dir(size_t s) { return {dirs_.data() + s * stride_, words_}; }

@@ -1,5 +1,6 @@
 #include "simulator/expvals/directional_derivative.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <vector>
@@ -14,12 +15,17 @@ class CouplingAccumulator {
  public:
   static constexpr size_t kGroup = 8;
 
-  CouplingAccumulator(size_t n, std::vector<BitVec>& rows)
+  CouplingAccumulator(size_t n, std::vector<BitVec>& rows, DerivativeWorkspace& workspace)
       : n_(n),
         words_(words_for_bits(n)),
         rows_(rows),
-        table_((1u << kGroup) * words_, 0),
-        index_(n, 0) {}
+        table_(workspace.table),
+        index_(workspace.index) {
+    // Entry 0 (the empty subset) stays zero; flush writes every other entry before reading it.
+    table_.resize((1u << kGroup) * words_);
+    std::fill_n(table_.begin(), words_, 0);
+    index_.assign(n, 0);
+  }
 
   void add(std::span<const uint64_t> key) {
     keys_[count_++] = key;
@@ -51,8 +57,8 @@ class CouplingAccumulator {
   size_t n_;
   size_t words_;
   std::vector<BitVec>& rows_;
-  std::vector<uint64_t> table_;
-  std::vector<uint8_t> index_;  // per variable: the subset of the group's keys holding it
+  std::vector<uint64_t>& table_;
+  std::vector<uint8_t>& index_;
   std::array<std::span<const uint64_t>, kGroup> keys_;
   size_t count_ = 0;
 };
@@ -60,15 +66,33 @@ class CouplingAccumulator {
 }  // namespace
 
 QuadraticPhase directional_derivative(const Simulator& sim, std::span<const uint64_t> d) {
+  QuadraticPhase form;
+  DerivativeWorkspace workspace;
+  directional_derivative_into(sim, d, form, workspace);
+  return form;
+}
+
+void directional_derivative_into(const Simulator& sim, std::span<const uint64_t> d,
+                                 QuadraticPhase& form, DerivativeWorkspace& workspace) {
   size_t n = sim.num_vars();
   size_t words = words_for_bits(n);
-  QuadraticPhase form;
   form.linear.assign(n, 0);
-  form.quadratic.assign(n, BitVec::zeros(n));
+  form.constant = 0;
+  std::vector<BitVec>& rows = form.quadratic;
+  std::vector<BitVec>& spare = workspace.spare_rows;
+  for (; rows.size() > n; rows.pop_back()) spare.push_back(std::move(rows.back()));
+  for (; rows.size() < n; spare.pop_back()) {
+    if (spare.empty()) spare.emplace_back();
+    rows.push_back(std::move(spare.back()));
+  }
+  for (BitVec& row : rows) row.assign_zeros(n);
   // The linear coefficients as a bit-sliced counter mod 4 (bit j of `low` and `high`), so that
   // adding to every member of a key is a few word operations.
-  std::vector<uint64_t> low(words, 0), high(words, 0);
-  CouplingAccumulator couplings(n, form.quadratic);
+  std::vector<uint64_t>& low = workspace.low;
+  std::vector<uint64_t>& high = workspace.high;
+  low.assign(words, 0);
+  high.assign(words, 0);
+  CouplingAccumulator couplings(n, form.quadratic, workspace);
   // A term c * parity(k . x) with odd k . d changes by c * (1 - 2 * parity(k . x)), and modulo 4
   // a parity is the sum of its bits plus twice the sum of their pairwise products.
   sim.phase().for_each([&](std::span<const uint64_t> key, uint8_t c) {
@@ -90,7 +114,6 @@ QuadraticPhase directional_derivative(const Simulator& sim, std::span<const uint
     // Each odd key toggled the diagonal of its own members; those bits are not couplings.
     form.quadratic[j].set(j, false);
   }
-  return form;
 }
 
 }  // namespace velkor

@@ -5,7 +5,6 @@
 
 #include "base/internal_error.h"
 #include "simulator/expvals/directional_derivative.h"
-#include "simulator/state_vector.h"
 
 namespace velkor {
 namespace {
@@ -54,9 +53,17 @@ Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simula
                                                                     size_t q) {
   using Plan = XMeasurementPlan;
   check_invariant(q < sim.num_qubits(), "measured qubit is outside the register");
-  std::optional<BitVec> d = to_basis_coordinates(sim, BitVec::unit(sim.num_qubits(), q));
-  if (!d) return Plan{Plan::NewCoordinate{}};
-  QuadraticPhase form = directional_derivative(sim, d->words());
+  // Per-thread buffers: classification runs once per X measurement, and concurrent peeks on one
+  // simulator must not share them.
+  thread_local BitVec flip, d;
+  thread_local QuadraticPhase form;
+  thread_local DerivativeWorkspace workspace;
+  flip.assign_zeros(sim.num_qubits());
+  flip.flip(q);
+  if (!sim.pivots().solve_into(sim.rows(), sim.num_qubits(), sim.num_vars(), flip, d)) {
+    return Plan{Plan::NewCoordinate{}};
+  }
+  directional_derivative_into(sim, d.words(), form, workspace);
   size_t n = sim.num_vars();
   uint8_t c = form.constant;
 
@@ -98,7 +105,7 @@ Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simula
   if (!rank_two_decomposition(form.quadratic, n)) {
     return unexpected(refusal(q, "quadratic rank exceeds two"));
   }
-  return Plan{Plan::RankTwoPhase{std::move(parity), std::move(form.quadratic), c == 6}};
+  return Plan{Plan::RankTwoPhase{std::move(parity), form.quadratic, c == 6}};
 }
 
 }  // namespace velkor

@@ -50,8 +50,8 @@ struct XMeasurementPlan {
 
 /// Classifies an X measurement of qubit q (< num_qubits) without changing anything, or refuses it
 /// with "X measurement on qubit {q} is incompatible: ..." when the outcome would leave the
-/// representable family. Cost: one solve of the affine map, one directional derivative and
-/// O(n^2 / 64) word checks.
+/// representable family. Cost: one pass over the rows to find the flip direction, one
+/// directional derivative and O(n^2 / 64) word checks; reuses per-thread buffers.
 Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simulator& sim, size_t q);
 
 /// Vectors (a, b) of n bits with bit k of rows[r] == (a_r AND b_k) XOR (b_r AND a_k) for all r, k,
