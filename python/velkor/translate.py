@@ -30,8 +30,9 @@ import numpy as np
 
 __all__ = ["translate_circuit"]
 
-# Expanded circuits larger than this are refused rather than translated for minutes.
-MAX_EXPANDED_INSTRUCTIONS = 10_000_000
+# Instructions one pass may run before the blocks' iterations repeat; past this, a circuit is
+# refused rather than translated for minutes.
+MAX_RUN_INSTRUCTIONS = 10_000_000
 
 _PAULI_NAMES = "XYZ"
 _S2 = 2 ** -0.5
@@ -138,12 +139,12 @@ _FOREIGN = (set(_GATE) - {"I", "X", "Y", "Z", "S", "S_DAG"}) | {"RY", "MY", "MRY
 class _Op:
     """One written instruction: upper-cased name, name as written, argument texts, targets."""
 
-    __slots__ = ("name", "written", "args", "targets", "line", "plan")
+    __slots__ = ("name", "written", "args", "targets", "line", "plan", "roles")
 
     def __init__(self, written, args, targets, line):
         self.name = written.upper()
         self.written, self.args, self.targets, self.line = written, args, targets, line
-        self.plan = None
+        self.plan = self.roles = None
 
     def text(self):
         """The instruction as written, as one line of circuit text."""
@@ -429,36 +430,127 @@ def _lines(items) -> list[str]:
 
 
 class _Translator:
-    """Runs the frame state machine over the expanded instruction list."""
+    """Runs the frame state machine over the statements, a backward pass (resets look ahead)
+    and then a forward one (frames, emitted instructions).
 
-    def __init__(self, flat: list[_Op]):
-        self.flat = flat
+    A block is run iteration by iteration until the state at the start of an iteration is the
+    one at the start of the previous iteration; every later iteration then repeats it, so long
+    blocks cost a few iterations, not their count. `budget` bounds the instructions run in all.
+    """
+
+    def __init__(self, statements: list):
         self.frame: dict[int, int] = {}
         self.culprit: dict[int, _Op] = {}      # the gate that moved the frame off the Z axis
         self.unobserved: dict[int, _Op] = {}   # first gate folded since the last measurement
         self.started: set[int] = set()
-        self.initial: dict[int, int] = {}
+        self.budget = MAX_RUN_INSTRUCTIONS
+        self.ahead: dict[int, int] = {}
         self.reaches_stop: dict[int, bool] = {}
-        self.lookahead = self._lookahead()
+        self.values = self._backward(statements)
+        self.initial = self.ahead
+        self.statements = statements
 
-    def _lookahead(self) -> list[int]:
-        """Backward pass: for every reset (in reverse order), the product C of the gates folded
-        between it and the next stop or reset on its qubit; the same for each qubit's start."""
-        ahead: dict[int, int] = {}
+    def _spend(self, count: int) -> None:
+        self.budget -= count
+        if self.budget < 0:
+            raise TranslationError(f"the circuit runs more than {MAX_RUN_INSTRUCTIONS} "
+                                   f"instructions before its blocks repeat")
+
+    def _backward(self, statements) -> list:
+        """For every statement in order: for an instruction, the product C of the gates folded
+        between each of its resets and the next stop or reset on that qubit; for a block, runs
+        (count, values of one iteration) in order. Leaves in `ahead` the same products for the
+        qubits' states before the statements."""
+        values = []
+        for statement in reversed(statements):
+            if isinstance(statement, _Op):
+                self._spend(1)
+                values.append(self._backward_op(statement))
+                continue
+            runs: list = []  # last iteration first
+            done = 0
+            while done < statement.count and statement.size:
+                before = (dict(self.ahead), dict(self.reaches_stop))
+                body = self._backward(statement.body)
+                done += 1
+                if runs and runs[-1][1] == body:
+                    runs[-1][0] += 1
+                else:
+                    runs.append([1, body])
+                if before == (self.ahead, self.reaches_stop):
+                    runs[-1][0] += statement.count - done
+                    done = statement.count
+            values.append([(count, body) for count, body in reversed(runs)])
+        return values[::-1]
+
+    def _backward_op(self, op: _Op) -> list[int]:
         resets = []
-        for op in reversed(self.flat):
-            for qubit, role in reversed(_roles(op.plan)):
-                element = ahead.get(qubit, 0)
-                if role == "reset":
-                    resets.append(element)
-                if role in ("reset", "stop"):
-                    element = 0
-                    self.reaches_stop[qubit] = role == "stop"
-                elif role is not None:
-                    element = _MUL[element][role]
-                ahead[qubit] = element
-        self.initial = ahead
-        return resets
+        for qubit, role in reversed(op.roles):
+            element = self.ahead.get(qubit, 0)
+            if role == "reset":
+                resets.append(element)
+            if role in ("reset", "stop"):
+                element = 0
+                self.reaches_stop[qubit] = role == "stop"
+            elif role is not None:
+                element = _MUL[element][role]
+            self.ahead[qubit] = element
+        return resets[::-1]
+
+    def translate(self) -> list:
+        """The translated circuit as lines and (count, lines) blocks."""
+        self.budget = MAX_RUN_INSTRUCTIONS
+        items = self._forward(self.statements, self.values)
+        closing = []
+        for qubit, frame in sorted(self.frame.items()):
+            if frame in _NATIVE:
+                closing.append(self._flush(qubit, None))
+            elif qubit in self.unobserved:
+                gate = self.unobserved[qubit]
+                _refuse(gate, f"cannot translate {gate.name} on qubit {qubit}: no measurement "
+                              f"or reset of the qubit follows it")
+        return items + _lines(_layered(closing))
+
+    def _state(self):
+        return (dict(self.frame), dict(self.culprit), dict(self.unobserved), len(self.started))
+
+    def _forward(self, statements, values) -> list:
+        items: list = []
+        for statement, value in zip(statements, values):
+            if isinstance(statement, _Op):
+                self._spend(1)
+                self.resets = iter(value)
+                items += self._forward_op(statement)
+                continue
+            iterations: list = []  # [count, lines of one iteration]
+            for count, body_values in value:
+                done, previous = 0, None
+                while done < count:
+                    state = self._state()
+                    if state == previous:
+                        iterations[-1][0] += count - done
+                        break
+                    body = tuple(self._forward(statement.body, body_values))
+                    if iterations and iterations[-1][1] == body:
+                        iterations[-1][0] += 1
+                    else:
+                        iterations.append([1, body])
+                    done, previous = done + 1, state
+            for count, body in iterations:
+                if count == 1:
+                    items += body
+                elif body:
+                    items.append((count, body))
+        return items
+
+    def _forward_op(self, op: _Op) -> list[str]:
+        items = self._start(dict.fromkeys(q for q, _ in op.roles))
+        kind = op.plan[0]
+        if kind in ("verbatim", "touch"):
+            items.append(op.text())
+        else:
+            items += getattr(self, "_emit_" + kind)(op, *op.plan[1:])
+        return _lines(items)
 
     def _start(self, qubits) -> list:
         """Sets the frames of qubits at their first use. A qubit starts in |0>, which acts as a
@@ -485,7 +577,7 @@ class _Translator:
         return _PREPARE[_PULL[_INV[element]][basis]]
 
     def _reset(self, qubit, basis) -> list:
-        reset, gates = self._prepare(qubit, basis, self.lookahead.pop())
+        reset, gates = self._prepare(qubit, basis, next(self.resets))
         return [(g, (), str(qubit)) for g in (reset, *gates)]
 
     def _flush(self, qubit, stop) -> list:
@@ -502,28 +594,6 @@ class _Translator:
 
     def _pauli(self, qubit, pauli) -> tuple[int, int]:
         return _PULL[self.frame[qubit]][pauli]
-
-    def translate(self) -> list[list[str]]:
-        """The translated lines of every expanded instruction, then those closing the circuit."""
-        chunks = []
-        for op in self.flat:
-            items = self._start(dict.fromkeys(q for q, _ in _roles(op.plan)))
-            kind = op.plan[0]
-            if kind in ("verbatim", "touch"):
-                items.append(op.text())
-            else:
-                items += getattr(self, "_emit_" + kind)(op, *op.plan[1:])
-            chunks.append(_lines(items))
-        closing = []
-        for qubit, frame in sorted(self.frame.items()):
-            if frame in _NATIVE:
-                closing.append(self._flush(qubit, None))
-            elif qubit in self.unobserved:
-                gate = self.unobserved[qubit]
-                _refuse(gate, f"cannot translate {gate.name} on qubit {qubit}: no measurement "
-                              f"or reset of the qubit follows it")
-        chunks.append(_lines(_layered(closing)))
-        return chunks
 
     def _emit_fold(self, op, pairs):
         for qubit, gate in pairs:
@@ -610,36 +680,14 @@ class _Translator:
         return [s[0] for s in sequences] + _layered([s[1:] for s in sequences])
 
 
-def _flatten(statements, out):
+def _plan_all(statements) -> None:
+    """Plans every written instruction once, in text order, so refusals follow the text."""
     for statement in statements:
         if isinstance(statement, _Op):
-            out.append(statement)
-        elif statement.size:
-            for _ in range(statement.count):
-                _flatten(statement.body, out)
-
-
-def _reroll(statements, chunks, cursor: int) -> tuple[list, int]:
-    """The translated lines of statements, repeated iterations folded back into blocks."""
-    items: list = []
-    for statement in statements:
-        if isinstance(statement, _Op):
-            items += chunks[cursor]
-            cursor += 1
-            continue
-        if not statement.size:
-            continue
-        iterations = []
-        for _ in range(statement.count):
-            body, cursor = _reroll(statement.body, chunks, cursor)
-            iterations.append(tuple(body))
-        for body, run in itertools.groupby(iterations):
-            count = sum(1 for _ in run)
-            if count == 1:
-                items += body
-            elif body:
-                items.append((count, body))
-    return items, cursor
+            statement.plan = _plan(statement)
+            statement.roles = _roles(statement.plan)
+        else:
+            _plan_all(statement.body)
 
 
 def _render(items, indent: str = "") -> list[str]:
@@ -667,32 +715,23 @@ def translate_circuit(text: str) -> str:
         noise channel conjugated into the basis it acts in. Basis-change gates are absorbed into
         the resets before them or the measurements after them; `R` then `H` becomes `RX`, `H`
         then `M` becomes `MX`, `H`, `MR`, `H` becomes `MRX`, `RY` becomes `RX` then `S`, and `MY`
-        a one-factor `MPP`. `REPEAT` blocks are expanded and iterations that translate alike are
-        folded back into blocks. Comments are dropped. Instructions the reader refuses for other
+        a one-factor `MPP`. `REPEAT` blocks are translated iteration by iteration until their
+        iterations repeat, and stay blocks. Comments are dropped. Instructions the reader refuses for other
         reasons, and text that does not parse, are left as they are for the reader to report.
 
     Raises:
         ValueError: naming the line, the instruction and the qubit, for a basis change that no
             reset before it or measurement after it absorbs (for example `H` between two `CX`
             on the same qubit), for malformed targets or arguments of the rewritten
-            instructions, and for circuits that expand to more than
-            `MAX_EXPANDED_INSTRUCTIONS` instructions.
+            instructions, and for circuits whose blocks run more than `MAX_RUN_INSTRUCTIONS`
+            instructions before their iterations repeat.
     """
     try:
-        statements = _parse(text)
-    except _Syntax:
-        return text
+        try:
+            statements = _parse(text)
+        except _Syntax:
+            return text
+        _plan_all(statements)
+        return "\n".join(_render(_Translator(statements).translate())) + "\n"
     except RecursionError:
         raise TranslationError("REPEAT blocks nest too deeply to translate") from None
-    size = _expanded_size(statements)
-    if size > MAX_EXPANDED_INSTRUCTIONS:
-        raise TranslationError(f"the circuit expands to {size} instructions, more than the "
-                               f"{MAX_EXPANDED_INSTRUCTIONS} that translation handles")
-    flat: list[_Op] = []
-    _flatten(statements, flat)
-    for op in flat:
-        if op.plan is None:
-            op.plan = _plan(op)
-    chunks = _Translator(flat).translate()
-    items, _ = _reroll(statements, chunks, 0)
-    return "\n".join(_render(items + chunks[-1])) + "\n"
