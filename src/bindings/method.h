@@ -71,7 +71,8 @@ PyObject* run_detached(Work&& work) {
 template <class... Params>
 bool convert_arguments(const BoundArguments& bound, Params&... params) {
   size_t index = 0;
-  auto convert = [&]<class P>(P& param) {
+  // Both lambdas go unused by methods without parameters.
+  [[maybe_unused]] auto convert = [&]<class P>(P& param) {
     bool converted;
     if constexpr (P::kParam.kind == ParamKind::kVarPositional) {
       converted = param.convert(bound.rest);
@@ -86,7 +87,7 @@ bool convert_arguments(const BoundArguments& bound, Params&... params) {
     if constexpr (requires { param.validate(); }) return param.validate();
     return true;
   };
-  auto resolve = [&]<class P>(P& param) {
+  [[maybe_unused]] auto resolve = [&]<class P>(P& param) {
     if constexpr (requires { param.resolve(); }) return param.resolve();
     return true;
   };
