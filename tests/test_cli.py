@@ -247,10 +247,11 @@ def test_outputs_reach_the_targets_of_links_and_pipes(tmp_path):
     (tmp_path / "link").symlink_to("target")
     os.mkfifo(tmp_path / "fifo")
     reader = subprocess.Popen(["cat", tmp_path / "fifo"], stdout=subprocess.PIPE)
-    run = velkor("sample", "--shots", 2, "--out", tmp_path / "link", "--exp_vals_out",
-                 tmp_path / "fifo", stdin="X 0\nM 0\nEXP_VAL Z0")
+    run = velkor("detect", "--shots", 2, "--out", tmp_path / "link", "--exp_vals_out",
+                 tmp_path / "fifo", "--obs_out", os.devnull, "--discards_out", os.devnull,
+                 stdin="X 0\nM 0\nDETECTOR rec[-1]\nEXP_VAL Z0")
     assert (run.returncode, reader.communicate(timeout=60)[0]) == (0, b"-1.0\n-1.0\n")
-    assert (tmp_path / "link").is_symlink() and (tmp_path / "target").read_text() == "1\n1\n"
+    assert (tmp_path / "link").is_symlink() and (tmp_path / "target").read_text() == "0\n0\n"
 
 
 def test_version_and_translation():

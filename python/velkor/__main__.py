@@ -105,7 +105,7 @@ def _check_arguments(args: argparse.Namespace) -> None:
     files = {}
     for option in ("output", "obs_out", "exp_vals_out", "discards_out"):
         path = getattr(args, option)
-        if path is not None:
+        if path is not None and (os.path.isfile(path) or not os.path.exists(path)):
             other = files.setdefault(os.path.realpath(path), option)
             if other != option:
                 raise ValueError(f"--{_flag(other)} and --{_flag(option)} name the same file")
