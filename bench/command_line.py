@@ -8,7 +8,7 @@ figures for one bit-packed `CircuitSampler.sample` call of as many shots in a fr
 `api` row). The command line samples in chunks, so its peak should not grow with the shot count.
 
     python bench/command_line.py [--kind rep] [--distance 9] [--rounds 20] [--p 0.001]
-        [--shots 100000,1000000] [--formats 01,b8,r8,hits,dets,ptb64] [--circuits PATH]
+        [--shots 102400,1024000] [--formats 01,b8,r8,hits,dets,ptb64] [--circuits PATH]
 """
 
 import argparse
@@ -54,7 +54,7 @@ def main() -> None:
     parser.add_argument("--distance", type=int, default=9)
     parser.add_argument("--rounds", type=int, default=20)
     parser.add_argument("--p", type=float, default=0.001)
-    parser.add_argument("--shots", default="100000,1000000")
+    parser.add_argument("--shots", default="102400,1024000")
     parser.add_argument("--formats", default="01,b8,r8,hits,dets,ptb64")
     parser.add_argument("--circuits", type=pathlib.Path,
                         default=ROOT.parent / "shared" / "bench_circuits.py")

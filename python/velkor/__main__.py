@@ -147,15 +147,16 @@ def _translate(text: str) -> str:
 
 class _OutputFile:
     """An output written to a temporary file beside its target and renamed into place by
-    `replace_target`; `discard` removes it. Devices and pipes (such as /dev/null) cannot be replaced, so
-    they are written directly."""
+    `replace_target`; `discard` removes it. Devices and pipes (such as /dev/null or /dev/stdout)
+    cannot be replaced, so they are written directly (`direct`)."""
 
     def __init__(self, path: str) -> None:
-        self.target = os.path.realpath(path)
         self.temporary: str | None = None
-        if os.path.exists(self.target) and not os.path.isfile(self.target):
-            self.stream: BinaryIO = open(self.target, "wb")
+        self.direct = os.path.exists(path) and not os.path.isfile(path)
+        if self.direct:
+            self.stream: BinaryIO = open(path, "wb")
             return
+        self.target = os.path.realpath(path)
         directory, name = os.path.split(self.target)
         try:
             handle, self.temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp",
@@ -227,7 +228,10 @@ class _Run:
             parts.append(f"{n} complete shot{'' if n == 1 else 's'} "
                          f"{'was' if n == 1 else 'were'} written to standard output"
                          + (", followed by incomplete data" if self.writing else ""))
-        if self.paths:
+        if any(file.direct for file in self.files) and self.sampling:
+            parts.append("no regular file was written; devices and pipes may hold incomplete "
+                         "data")
+        elif self.paths:
             parts.append("no output file was written" if to_stdout else "no output was written")
         return "".join(f"; {part}" for part in parts)
 
