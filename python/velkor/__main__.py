@@ -288,8 +288,8 @@ class _Progress:
 
 
 def _chunk_shots(args: argparse.Namespace, sampler: CircuitSampler) -> int:
-    bits = (sampler.num_measurements + sampler.num_detectors + sampler.num_observables
-            + 64 * sampler.num_exp_vals)
+    record = sampler.num_measurements if args.command == "sample" else 0
+    bits = record + sampler.num_detectors + sampler.num_observables + 64 * sampler.num_exp_vals
     chunk = max(1, min(MAX_CHUNK_SHOTS, CHUNK_BITS // max(bits, 1)))
     if "ptb64" in (args.out_format, args.obs_out_format):
         chunk = max(64, chunk - chunk % 64)
@@ -301,12 +301,14 @@ def _sample(args: argparse.Namespace, sampler: CircuitSampler, run: _Run) -> Non
     writers = _writers(args, sampler, run)
     chunk = _chunk_shots(args, sampler)
     progress = _Progress(args.shots, chunk)
+    # detect leaves the measurement record out of its chunks.
+    sample = sampler.sample if args.command == "sample" else sampler.sample_detectors
     run.sampling = True
     done = 0
     while done < args.shots:
         shots = min(chunk, args.shots - done)
         try:
-            result = sampler.sample(shots, bit_packed=True, num_faults=args.num_faults)
+            result = sample(shots, bit_packed=True, num_faults=args.num_faults)
         except MeasurementError as error:
             raise MeasurementError(_counted_from_start(str(error), done)) from None
         with _interrupts_deferred():
