@@ -14,8 +14,7 @@ import sys
 import numpy as np
 import pytest
 
-import velkor as velkor_package
-from velkor import CircuitSampler
+from velkor import CircuitSampler, translate_circuit
 from velkor._shot_formats import FORMATS, Segment, encode
 
 try:
@@ -192,6 +191,8 @@ def test_console_script_is_installed():
     ("M 0", ["sample", "--shots", "many"], "velkor sample: error: argument --shots: invalid int "
                                             "value: 'many'\n"),
     ("M 0", [], "velkor: error: the following arguments are required: COMMAND\n"),
+    ("CX 0 1\nH 0\nCX 0 1\nM 0", ["sample", "--translate"],
+     "velkor: error: line 2: cannot translate H on qubit 0"),
     ("M 0", ["sample", "--append_observables"], "velkor: error: unrecognized arguments: "
                                                  "--append_observables\n"),
     ("M 0", ["sample", "--shots", 2**63], "velkor: error: int too big to convert (while "
@@ -256,11 +257,9 @@ def test_outputs_reach_the_targets_of_links_and_pipes(tmp_path):
 
 def test_version_and_translation():
     assert velkor("--version").stdout.decode() == f"velkor {importlib.metadata.version('velkor')}\n"
-    if not hasattr(velkor_package, "translate_circuit"):
-        pytest.skip("this build has no translate_circuit")
     circuit = "R 0\nH 0\nZ_ERROR(0.2) 0\nH 0\nM 0\nDETECTOR rec[-1]"
     run = velkor("detect", "--translate", "--shots", 100, "--seed", 2, stdin=circuit)
-    expected = CircuitSampler(velkor_package.translate_circuit(circuit), seed=2).sample(100)
+    expected = CircuitSampler(translate_circuit(circuit), seed=2).sample(100)
     assert (run.returncode, run.stdout) == (0, as_01(expected.detectors))
 
 

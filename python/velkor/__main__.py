@@ -23,7 +23,7 @@ from typing import BinaryIO, Callable, Iterator, NoReturn, Sequence
 import numpy as np
 
 import velkor
-from velkor import CircuitSampler, MeasurementError, SampleResult
+from velkor import CircuitSampler, MeasurementError, SampleResult, translate_circuit
 from velkor._shot_formats import FORMATS, Segment, encode, encode_floats
 
 # Bits sampled per chunk: large enough to amortise each call, small enough to keep memory flat
@@ -134,15 +134,6 @@ def _read_circuit(path: str | None) -> str:
     if sys.stdin is None:
         raise OSError("standard input is closed")
     return sys.stdin.buffer.read().decode("utf-8")
-
-
-def _translate(text: str) -> str:
-    try:
-        from velkor import translate_circuit
-    except ImportError:
-        raise ValueError("--translate needs velkor.translate_circuit, which this installation "
-                         "of velkor lacks") from None
-    return translate_circuit(text)
 
 
 class _OutputFile:
@@ -382,7 +373,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             raise OSError("standard output is closed")
         text = _read_circuit(args.input)
         if args.translate:
-            text = _translate(text)
+            text = translate_circuit(text)
         sampler = CircuitSampler(text, seed=args.seed, postselect=args.postselect)
         _check_sampling(sampler, args)
         _sample(args, sampler, run)
