@@ -27,11 +27,6 @@ BitVec BitVec::from_words(std::span<const uint64_t> words, size_t len) {
   return v;
 }
 
-void BitVec::set(size_t i, bool value) {
-  uint64_t bit = uint64_t{1} << (i % 64);
-  words_[i / 64] = value ? (words_[i / 64] | bit) : (words_[i / 64] & ~bit);
-}
-
 std::vector<size_t> BitVec::ones() const {
   std::vector<size_t> out;
   for_each_one([&](size_t i) { out.push_back(i); });

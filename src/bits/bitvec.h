@@ -33,7 +33,10 @@ class BitVec {
 
   bool get(size_t i) const { return get_bit(words_, i); }
   void flip(size_t i) { flip_bit(words_, i); }
-  void set(size_t i, bool value);
+  void set(size_t i, bool value) {
+    uint64_t bit = uint64_t{1} << (i % 64);
+    words_[i / 64] = value ? (words_[i / 64] | bit) : (words_[i / 64] & ~bit);
+  }
 
   /// this ^= other over the words both have.
   void xor_with(const BitVec& other) { xor_words(words_, other.words_); }

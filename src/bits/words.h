@@ -73,17 +73,15 @@ inline void remove_bit_words(std::span<const uint64_t> src, size_t i, std::span<
   size_t wi = i / 64;
   uint64_t low_mask = (uint64_t{1} << (i % 64)) - 1;
   size_t n = dst.size();
-  for (size_t k = 0; k < n; ++k) {
+  // Words below bit i's word keep their place: nothing to do when writing in place.
+  if (dst.data() != src.data()) {
+    for (size_t k = 0; k < wi && k < n; ++k) dst[k] = src[k];
+  }
+  for (size_t k = wi; k < n; ++k) {
     uint64_t w = k < src.size() ? src[k] : 0;
     uint64_t next = k + 1 < src.size() ? src[k + 1] : 0;
     uint64_t shifted = (w >> 1) | (next << 63);
-    if (k < wi) {
-      dst[k] = w;
-    } else if (k == wi) {
-      dst[k] = (w & low_mask) | (shifted & ~low_mask);
-    } else {
-      dst[k] = shifted;
-    }
+    dst[k] = k == wi ? (w & low_mask) | (shifted & ~low_mask) : shifted;
   }
 }
 

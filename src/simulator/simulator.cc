@@ -121,14 +121,26 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   size_t old_words = var_words();
   size_t new_words = words_for_bits(num_vars_ - 1);
   std::span<const uint64_t> nw = normal_;
-  for (size_t q = 0; q < num_qubits_; ++q) {
-    std::span<uint64_t> r = mutable_row(q);
-    if (get_bit(r, p)) {
-      if (value) flip_offset(q);
-      xor_words(r, nw);
+  if (old_words == 1) {
+    // One word per row: substitute and drop bit p without branches, a few operations a row.
+    uint64_t low = (uint64_t{1} << p) - 1, n0 = nw[0];
+    for (size_t q = 0; q < num_qubits_; ++q) {
+      uint64_t w = rows_[q * stride_];
+      uint64_t has = uint64_t{0} - ((w >> p) & 1);
+      offset_[q / 64] ^= (has & value) << (q % 64);
+      w ^= n0 & has;
+      rows_[q * stride_] = (w & low) | ((w >> 1) & ~low);
     }
-    remove_bit_words(r, p, r.first(new_words));
-    if (new_words < old_words) r[new_words] = 0;
+  } else {
+    for (size_t q = 0; q < num_qubits_; ++q) {
+      std::span<uint64_t> r = mutable_row(q);
+      if (get_bit(r, p)) {
+        if (value) flip_offset(q);
+        xor_words(r, nw);
+      }
+      remove_bit_words(r, p, r.first(new_words));
+      if (new_words < old_words) r[new_words] = 0;
+    }
   }
   // Rebuild the phase map: substitute x_p in every key that contains it, then drop bit p.
   spare_phase_.clear();
