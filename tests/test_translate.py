@@ -137,8 +137,8 @@ REWRITES = [
     ("RX 1\nR 0\nREPEAT 4 {\nH 0\nCX 0 1\nH 0\nMR 0\nDETECTOR rec[-1]\n}\nMX 1",
      "RX 1\nRX 0\nREPEAT 3 {\n    CX 0 1\n    MRX 0\n    DETECTOR rec[-1]\n}\nCX 0 1\nMX 0\n"
      "R 0\nDETECTOR rec[-1]\nMX 1\n"),
-    ("R 0\nREPEAT 5 {\nH 0\nX_ERROR(0.1) 0\nM 0\n}", "RX 0\n" + "X_ERROR(0.1) 0\nM 0\nZ_ERROR(0.1) 0"
-     "\nMX 0\n" * 2 + "X_ERROR(0.1) 0\nM 0\n"),
+    ("R 0\nREPEAT 5 {\nH 0\nX_ERROR(0.1) 0\nM 0\n}",
+     "RX 0\n" + "X_ERROR(0.1) 0\nM 0\nZ_ERROR(0.1) 0\nMX 0\n" * 2 + "X_ERROR(0.1) 0\nM 0\n"),
     ("RX 1\nREPEAT 6 {\nR 0\nH 0\nCZ 0 1\nH 0\nX_ERROR(0.1) 0\nM 0\nDETECTOR rec[-1]\n}\nMX 1",
      "RX 1\nREPEAT 6 {\n    RX 0\n    CZ 0 1\n    Z_ERROR(0.1) 0\n    MX 0\n    DETECTOR rec[-1]\n}"
      "\nMX 1\n"),
@@ -207,7 +207,7 @@ def test_blocks_that_never_repeat_are_refused_at_the_budget(monkeypatch):
 @pytest.mark.parametrize("text", [
     "}", "H 0 }", "REPEAT 3 {\nH 0\nM 0\n", "CY 0 1\nH 0\nM 0", "ISWAP 0 1", "R(0.1) 0\nH 0\nM 0",
     "X_ERROR 0\nH 0\nM 0", "M(0.1, 0.2) 0\nH 0\nM 0", "M(2)\nH 0\nM 0", "S(1) 0\nH 0\nM 0",
-    "REPEAT 18446744073709551616 {\nX 0\n}", "M 0\nDETECTOR rec[-2]",
+    "REPEAT 18446744073709551616 {\nX 0\n}", "M 0\nDETECTOR rec[-2]", "REPEAT 0 {\nX_ERROR(2) 0\n}",
 ])
 def test_circuits_the_reader_refuses_keep_its_message(text):
     with pytest.raises(ValueError) as want:

@@ -522,6 +522,9 @@ class _Translator:
                 self.resets = iter(value)
                 items += self._forward_op(statement)
                 continue
+            if statement.count == 0:
+                items.append((0, tuple(_unchanged(statement.body))))
+                continue
             iterations: list = []  # [count, lines of one iteration]
             for count, body_values in value:
                 done, previous = 0, None
@@ -680,6 +683,13 @@ class _Translator:
         return [s[0] for s in sequences] + _layered([s[1:] for s in sequences])
 
 
+def _unchanged(statements) -> list:
+    """A block that never runs, as written but without the instructions only translation reads,
+    so that the reader still checks the rest."""
+    return [s.text() if isinstance(s, _Op) else (s.count, tuple(_unchanged(s.body)))
+            for s in statements if not (isinstance(s, _Op) and s.name in _FOREIGN)]
+
+
 def _plan_all(statements) -> None:
     """Plans every written instruction once, in text order, so refusals follow the text."""
     for statement in statements:
@@ -716,8 +726,9 @@ def translate_circuit(text: str) -> str:
         the resets before them or the measurements after them; `R` then `H` becomes `RX`, `H`
         then `M` becomes `MX`, `H`, `MR`, `H` becomes `MRX`, `RY` becomes `RX` then `S`, and `MY`
         a one-factor `MPP`. `REPEAT` blocks are translated iteration by iteration until their
-        iterations repeat, and stay blocks. Comments are dropped. Instructions the reader refuses for other
-        reasons, and text that does not parse, are left as they are for the reader to report.
+        iterations repeat, and stay blocks. Comments are dropped. Instructions the reader
+        refuses for other reasons, and text that does not parse, are left as they are for the
+        reader to report.
 
     Raises:
         ValueError: naming the line, the instruction and the qubit, for a basis change that no
