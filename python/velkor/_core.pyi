@@ -499,6 +499,23 @@ class CircuitSampler:
             ((10000, 0), (10000, 1))
         """
 
+    def with_seed(self, seed: int | None) -> CircuitSampler:
+        """An independent copy of this sampler with a fresh random stream.
+
+        The copy samples exactly as a sampler built from the same circuit and postselection
+        with `seed` would; it reuses the parsed circuit and the reference sample, and this
+        sampler's own stream is untouched.
+
+        Args:
+            seed: A 64-bit unsigned integer, or None to seed from the operating system.
+
+        Raises:
+            OverflowError: `seed` is negative or does not fit in 64 bits.
+
+        Example:
+            >>> shard = sampler.with_seed(17)
+        """
+
     @property
     def num_qubits(self) -> int:
         """The number of qubits every shot starts with: one more than the largest index named."""

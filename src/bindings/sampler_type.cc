@@ -285,6 +285,30 @@ PyObject* sample_detectors(PyCircuitSampler& self, uint64_t shots, bool bit_pack
   return sample_in(self, shots, num_faults, {.bit_packed = bit_packed, .measurements = false});
 }
 
+/// `seed`: None or an integer that fits in 64 unsigned bits, positional or keyword.
+struct StreamSeed : SeedOption {
+  static constexpr Param kParam{"seed", ParamKind::kPositional, true};
+};
+
+PyObject* with_seed(PyCircuitSampler& self, std::optional<uint64_t> seed) {
+  auto copy = call_detached([&](Detached&) { return std::as_const(self.core).with_seed(seed); });
+  if (!copy) return nullptr;
+  return new_wrapped(Py_TYPE(reinterpret_cast<PyObject*>(&self)), std::move(*copy),
+                     StreamOrigin::of_seed(seed));
+}
+
+PyMethodDef with_seed_method() {
+  PyMethodDef entry =
+      attached<SamplerClass, "with_seed($self, seed)", Access::kShared, with_seed, StreamSeed>();
+  entry.ml_doc =
+      "with_seed($self, seed)\n--\n\n"
+      "An independent copy of this sampler whose random stream starts afresh from `seed` (None: "
+      "from the operating system), exactly as if it had been built from the same circuit and "
+      "postselection with that seed. Reuses the parsed circuit and the reference sample; this "
+      "sampler's own stream is untouched.";
+  return entry;
+}
+
 void use_general_path(CircuitSampler& core) { core.use_general_path(); }
 
 // Runs `read(core)` under a shared claim.
@@ -324,6 +348,7 @@ PyMethodDef methods[] = {
     attached<SamplerClass, "sample_detectors($self, shots, *, bit_packed=False, num_faults=None)",
              Access::kExclusive, sample_detectors, Shots, FlagOption<"bit_packed">,
              NumFaultsOption>(),
+    with_seed_method(),
     method<SamplerClass, "_use_general_path($self)", Access::kExclusive, use_general_path>(),
     class_method_entry<SamplerClass, "from_file($type, path, *, seed=None, postselect=None)",
                        construct, CircuitFile, SeedOption, PostselectOption>(),

@@ -101,6 +101,12 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_opt
   return sampler;
 }
 
+CircuitSampler CircuitSampler::with_seed(std::optional<uint64_t> seed) const {
+  CircuitSampler copy = *this;
+  copy.rng_ = seed ? ChaCha8Rng::seed_from_u64(*seed) : ChaCha8Rng::from_os_rng();
+  return copy;
+}
+
 size_t CircuitSampler::num_measurements() const {
   return sum_over(instructions_, [](const Instruction& instruction) -> size_t {
     if (const Measure* m = std::get_if<Measure>(&instruction)) return m->targets.size();

@@ -54,6 +54,11 @@ class CircuitSampler {
   /// The sampler's own stream, which every sampling call advances.
   ChaCha8Rng& rng() { return rng_; }
 
+  /// A copy of this sampler whose stream starts afresh from `seed` (or the operating system), as
+  /// if it had been built with that seed; this sampler's stream is untouched. Copies the
+  /// instruction list; runs no reference shot.
+  CircuitSampler with_seed(std::optional<uint64_t> seed) const;
+
   /// Why fixed-fault sampling with `k` faults is refused, or nothing when it is allowed.
   std::optional<std::string> fixed_fault_error(uint64_t k) const;
 
