@@ -6,8 +6,10 @@ circuit in the Stim circuit text format (from a string, or from a file with
 `MeasurementError` is raised for a measurement the representation cannot express. Every outcome
 is fixed by a seed. `compact_pauli` turns a sparse Pauli product such as "X0*Z5" into the compact
 form the `Simulator` methods read. `translate_circuit` rewrites circuits that change bases with
-`H`, `MY`, `RY` and the like into the instructions `CircuitSampler` reads. The command line is
-`velkor sample` / `velkor detect`.
+`H`, `MY`, `RY` and the like into the instructions `CircuitSampler` reads. `sample_parallel`
+samples one circuit on every core, with rows fixed by the seed alone; `velkor.dask` and
+`velkor.sinter` take sampling to a cluster and to sinter. The command line is `velkor sample` /
+`velkor detect`.
 
 Example:
     >>> import velkor
@@ -24,6 +26,10 @@ from velkor import _core
 from velkor._core import *  # noqa: F403
 from velkor._pauli_text import compact_pauli
 from velkor._version import __version__
+from velkor.parallel import ShardedSampleResult, sample_parallel, shard_seed
 from velkor.translate import translate_circuit
 
-__all__ = [*_core.__all__, "compact_pauli", "translate_circuit"]
+__all__ = [
+    *_core.__all__, "compact_pauli", "translate_circuit", "ShardedSampleResult",
+    "sample_parallel", "shard_seed",
+]
