@@ -1,6 +1,9 @@
 """Sharded sampling: rows fixed by the seed and the shard size whatever the thread count, each
 shard reproducible on its own, copies of a sampler with a new stream, and the refusals."""
 
+import _thread
+import threading
+
 import numpy as np
 import pytest
 
@@ -96,3 +99,12 @@ def first_refusal(seed):
     except MeasurementError as error:
         return int(str(error).split("(shot ")[1].split(",")[0])
     return None
+
+
+def test_ctrl_c_stops_every_shard():
+    timer = threading.Timer(0.3, _thread.interrupt_main)
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):  # a shard of 10**12 shots would never end
+        sample_parallel(noisy_bits(1), 2 * 10**12, shard_size=10**12, num_threads=2)
+    timer.join()
+    assert not [t for t in threading.enumerate() if t.name.startswith("velkor-shard")]

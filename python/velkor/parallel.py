@@ -20,7 +20,7 @@ import os
 import secrets
 import threading
 import time
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import ThreadPoolExecutor, wait
 from typing import Sequence
 
 import numpy as np
@@ -113,6 +113,8 @@ def sample_parallel(
         ]
         try:
             for future in futures:
+                while not wait([future], timeout=_CALL_SECONDS).done:
+                    pass  # wakes up now and then, so that Ctrl-C is seen at once
                 parts += future.result()
         except BaseException:
             stop.set()
