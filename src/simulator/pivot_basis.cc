@@ -1,6 +1,7 @@
 #include "simulator/pivot_basis.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "base/internal_error.h"
 
@@ -28,6 +29,16 @@ void PivotBasis::set_words(size_t words) {
 
 void PivotBasis::fold_into(std::span<const uint64_t> filter, std::span<const uint64_t> add,
                            size_t skip) {
+  if (words_ == 1) {
+    // One word per direction: a masked XOR per slot, no branch on the overlap.
+    uint64_t f = filter[0], a = add[0];
+    for (size_t s = 0; s < owner_.size(); ++s) {
+      uint64_t& d = dirs_[s * stride_];
+      uint64_t odd = static_cast<uint64_t>(std::popcount(f & d) & 1) & (s != skip);
+      d ^= a & (uint64_t{0} - odd);
+    }
+    return;
+  }
   for (size_t s = 0; s < owner_.size(); ++s) {
     if (s != skip && dot_words(filter, dir(s))) xor_words(dir(s), add);
   }
@@ -113,6 +124,15 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
   }
   owner_.pop_back();
   size_t new_words = words_for_bits(n - 1);
+  if (words_ == 1) {
+    uint64_t low = (uint64_t{1} << pivot) - 1;
+    for (size_t s = 0; s + 1 < n; ++s) {
+      uint64_t& d = dirs_[s * stride_];
+      d = (d & low) | ((d >> 1) & ~low);
+    }
+    words_ = new_words;
+    return;
+  }
   for (size_t s = 0; s + 1 < n; ++s) {
     std::span<uint64_t> d = dir(s);
     remove_bit_words(d, pivot, d.first(new_words));

@@ -124,12 +124,15 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   if (old_words == 1) {
     // One word per row: substitute and drop bit p without branches, a few operations a row.
     uint64_t low = (uint64_t{1} << p) - 1, n0 = nw[0];
-    for (size_t q = 0; q < num_qubits_; ++q) {
-      uint64_t w = rows_[q * stride_];
+    uint64_t* rows = rows_.data();
+    uint64_t* offset = offset_.data();
+    const size_t stride = stride_, nq = num_qubits_;
+    for (size_t q = 0; q < nq; ++q) {
+      uint64_t w = rows[q * stride];
       uint64_t has = uint64_t{0} - ((w >> p) & 1);
-      offset_[q / 64] ^= (has & value) << (q % 64);
+      offset[q / 64] ^= (has & value) << (q % 64);
       w ^= n0 & has;
-      rows_[q * stride_] = (w & low) | ((w >> 1) & ~low);
+      rows[q * stride] = (w & low) | ((w >> 1) & ~low);
     }
   } else {
     for (size_t q = 0; q < num_qubits_; ++q) {

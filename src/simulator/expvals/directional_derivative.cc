@@ -85,7 +85,14 @@ void directional_derivative_into(const Simulator& sim, std::span<const uint64_t>
     if (spare.empty()) spare.emplace_back();
     rows.push_back(std::move(spare.back()));
   }
-  for (BitVec& row : rows) row.assign_zeros(n);
+  for (BitVec& row : rows) {
+    // Rows left zero by the last call (no odd key touched them) need no clearing.
+    if (row.len() != n) {
+      row.assign_zeros(n);
+    } else if (!row.is_zero()) {
+      std::fill(row.words().begin(), row.words().end(), 0);
+    }
+  }
   // The linear coefficients as a bit-sliced counter mod 4 (bit j of `low` and `high`), so that
   // adding to every member of a key is a few word operations.
   std::vector<uint64_t>& low = workspace.low;
