@@ -47,8 +47,6 @@ class SampleSink {
   void write_shot(std::span<const uint8_t> record, std::span<const uint8_t> detectors,
                   std::span<const uint8_t> observables, std::span<const double> exp_vals);
 
-  size_t accepted_shots() const { return samples_.accepted_shots; }
-
   /// The written rows of a call of `total_shots` shots, the buffers shrunk in place to them.
   CircuitSamples finish(uint64_t total_shots) &&;
 
