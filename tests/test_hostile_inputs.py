@@ -7,6 +7,8 @@ is attempted. The few that really ask the allocator for a huge block are marked
 """
 
 import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -169,3 +171,30 @@ def test_every_row_kind_is_checked(circuit, shots, width):
     with pytest.raises(MemoryError, match=f"^cannot allocate {shots} shots of {width} values each$"):
         sampler.sample(shots)
     assert sampler.sample(1).total_shots == 1
+
+
+UNDER_A_LIMIT = """
+import resource, sys
+from velkor import CircuitSampler
+with open("/proc/self/statm") as statm:
+    in_use = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (in_use + 6 * 2**30, resource.RLIM_INFINITY))
+try:
+    CircuitSampler(sys.argv[1])
+except BaseException as error:
+    print(type(error).__name__ + ": " + str(error))
+"""
+
+
+@tries_allocation
+@pytest.mark.parametrize("text, message", [
+    ("REPEAT 134217727 {\nX 0\n}", "MemoryError: circuit is too large: its 134217727 expanded "
+     "instructions do not fit in memory"),
+    ("M 0\nOBSERVABLE_INCLUDE(4294967296) rec[-1]",
+     "MemoryError: cannot allocate 4294967297 observables"),
+], ids=["expansion", "observables"])
+def test_exhausted_memory_is_a_memory_error_naming_the_size(text, message):
+    # 6 GiB of address space: enough for one copy of some of these, not for all they asked.
+    ran = subprocess.run([sys.executable, "-c", UNDER_A_LIMIT, text], capture_output=True,
+                         text=True, check=True)
+    assert ran.stdout.strip() == message

@@ -83,10 +83,11 @@ PyObject* raise_cpp_exception(std::exception_ptr failure) {
   } catch (const CapacityError& error) {
     raise_error(PyExc_MemoryError, error.what());
   } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
+    // The core names what did not fit wherever a size comes from the caller; this is the rest.
+    raise_error(PyExc_MemoryError, "out of memory");
   } catch (const std::length_error&) {
     // A container asked for more than it can ever hold: a register too large for memory.
-    PyErr_NoMemory();
+    raise_error(PyExc_MemoryError, "out of memory");
   } catch (const std::exception& error) {
     if (PyObject* panic = panic_exception_type()) raise_error(panic, error.what());
   } catch (...) {

@@ -1,7 +1,9 @@
 #include "circuit/circuit.h"
 
 #include <algorithm>
+#include <new>
 
+#include "base/capacity_error.h"
 #include "base/checked_size.h"
 #include "circuit/expansion.h"
 #include "circuit/instruction_qubits.h"
@@ -88,11 +90,8 @@ Expected<std::optional<uint64_t>, std::string> check_records_and_find_largest_qu
   return largest;
 }
 
-}  // namespace
-
-Expected<Circuit, std::string> Circuit::try_parse(std::string_view text,
-                                                  const InterruptCheck& interrupted) {
-  InterruptPoll poll(interrupted);
+// Circuit::try_parse, short of turning exhausted memory into a message.
+Expected<Circuit, std::string> read_circuit(std::string_view text, InterruptPoll& poll) {
   if (std::optional<size_t> bad = first_invalid_utf8(text)) {
     return unexpected("circuit text is not valid UTF-8 (invalid byte at offset " +
                       std::to_string(*bad) + ")");
@@ -114,6 +113,19 @@ Expected<Circuit, std::string> Circuit::try_parse(std::string_view text,
   circuit.num_qubits = *largest ? **largest + 1 : 0;
   circuit.instructions = std::move(*instructions);
   return circuit;
+}
+
+}  // namespace
+
+Expected<Circuit, std::string> Circuit::try_parse(std::string_view text,
+                                                  const InterruptCheck& interrupted) {
+  InterruptPoll poll(interrupted);
+  try {
+    return read_circuit(text, poll);
+  } catch (const std::bad_alloc&) {
+    throw CapacityError("cannot allocate the memory to read a circuit text of " +
+                        std::to_string(text.size()) + " bytes");
+  }
 }
 
 }  // namespace velkor

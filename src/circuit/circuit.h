@@ -25,7 +25,8 @@ struct Circuit {
   /// failing instruction, an expansion beyond kMaxExpandedInstructions or kMaxExpandedBytes
   /// (circuit/expansion.h), the first record reference reaching too far, a qubit index of
   /// 2^64 - 1. Cost: linear in the text plus the expanded circuit; no recursion at any nesting
-  /// depth. `interrupted` is asked about every 50 ms; when it says stop, throws Interrupted.
+  /// depth. `interrupted` is asked every so many steps; when it says stop, throws Interrupted.
+  /// Throws CapacityError, naming what did not fit, when memory runs out.
   static Expected<Circuit, std::string> try_parse(std::string_view text,
                                                   const InterruptCheck& interrupted = {});
 };

@@ -4,6 +4,7 @@
 #include <array>
 #include <new>
 
+#include "base/capacity_error.h"
 #include "base/checked_size.h"
 
 namespace velkor {
@@ -194,8 +195,8 @@ Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit,
       }
     }
   } catch (const std::bad_alloc&) {
-    return unexpected("circuit is too large: its " + std::to_string(*total) +
-                      " expanded instructions do not fit in memory");
+    throw CapacityError("circuit is too large: its " + std::to_string(*total) +
+                        " expanded instructions do not fit in memory");
   }
   return out;
 }

@@ -26,9 +26,9 @@ constexpr uint64_t kMaxExpandedBytes = kMaxExpandedInstructions * sizeof(Instruc
 Expected<uint64_t, std::string> checked_expanded_size(const WrittenCircuit& circuit);
 
 /// The instructions in execution order, every block's body copied `count` times in a row;
-/// blocks that expand to nothing cost nothing. Fails at once like checked_expanded_size, or
-/// when the expansion cannot be allocated. Steps `poll` once per copied run of instructions.
-/// Cost: linear in the expanded circuit.
+/// blocks that expand to nothing cost nothing. Fails at once like checked_expanded_size; throws
+/// CapacityError when the expansion cannot be allocated. Steps `poll` once per copied run of
+/// instructions. Cost: linear in the expanded circuit.
 Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit, InterruptPoll& poll);
 
 }  // namespace velkor

@@ -4,6 +4,7 @@
 
 #include "base/capacity_error.h"
 #include "base/internal_error.h"
+#include "circuit/expansion.h"
 #include "sampling/qubit_renumbering.h"
 #include "sampling/shot_executor.h"
 
@@ -65,6 +66,18 @@ Fixed choose_fault_sites(ChaCha8Rng& rng, uint64_t n, uint64_t k, std::vector<ui
 Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_options(
     Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect,
     const InterruptCheck& interrupted) {
+  size_t size = circuit.instructions.size();
+  try {
+    return build(std::move(circuit), seed, postselect, interrupted);
+  } catch (const std::bad_alloc&) {
+    throw CapacityError("cannot allocate the memory to build a sampler of " + std::to_string(size) +
+                        " instructions");
+  }
+}
+
+Expected<CircuitSampler, MeasurementError> CircuitSampler::build(
+    Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect,
+    const InterruptCheck& interrupted) {
   InterruptPoll poll(interrupted);
   CircuitSampler sampler;
   sampler.instructions_ = std::move(circuit.instructions);
@@ -79,8 +92,15 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::from_circuit_with_opt
     sampler.postselected_[index] = 1;
   }
 
-  ShotExecutor executor(sampler.instructions_, sampler.qubits_.size(), sampler.num_observables(),
-                        poll);
+  // Besides its instructions the sampler keeps three rows of observable bits (the reference, a
+  // shot's and the row being appended), which one OBSERVABLE_INCLUDE index can make huge; all
+  // together must stay within the budget of an expanded circuit.
+  size_t num_observables = sampler.num_observables();
+  uint64_t instruction_bytes = sampler.instructions_.size() * sizeof(Instruction);
+  if (num_observables > (kMaxExpandedBytes - std::min(instruction_bytes, kMaxExpandedBytes)) / 3) {
+    throw CapacityError("cannot allocate " + std::to_string(num_observables) + " observables");
+  }
+  ShotExecutor executor(sampler.instructions_, sampler.qubits_.size(), num_observables, poll);
   ChaCha8Rng reference_rng = ChaCha8Rng::from_key(kReferenceKey);
   ShotOutcome outcome = executor.run(reference_rng, Noiseless{}, {}, {});
   if (Failed* failed = std::get_if<Failed>(&outcome)) {
@@ -155,6 +175,17 @@ std::optional<std::string> CircuitSampler::fixed_fault_error(uint64_t k) const {
 }
 
 Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_with(
+    uint64_t shots, std::optional<uint64_t> num_faults, SampleFormat format,
+    const InterruptCheck& interrupted) {
+  try {
+    return sample_rows(shots, num_faults, format, interrupted);
+  } catch (const std::bad_alloc&) {
+    throw CapacityError("cannot allocate the memory to sample " + std::to_string(shots) +
+                        " shots of " + std::to_string(instructions_.size()) + " instructions");
+  }
+}
+
+Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_rows(
     uint64_t shots, std::optional<uint64_t> num_faults, SampleFormat format,
     const InterruptCheck& interrupted) {
   InterruptPoll poll(interrupted);

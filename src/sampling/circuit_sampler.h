@@ -33,7 +33,9 @@ class CircuitSampler {
  public:
   /// Takes over the circuit's instructions (so the expanded list exists once), runs the circuit
   /// once without noise on a fixed-key generator to get the reference values,
-  /// counts the fault sites and seeds the stream from `seed` (or the operating system).
+  /// counts the fault sites and seeds the stream from `seed` (or the operating system). Throws
+  /// CapacityError, naming what did not fit, when the sampler and its instructions would take
+  /// more than the budget of an expanded circuit (kMaxExpandedBytes) or memory runs out.
   /// `postselect` holds distinct detector indices below num_detectors(). Fails with the
   /// reference run's refusal, its measurement index set and no shot index. `interrupted` is
   /// asked about every 50 ms; when it says stop, throws Interrupted.
@@ -73,7 +75,8 @@ class CircuitSampler {
   /// `format` straight into the buffers returned. `interrupted` is asked about every 50 ms, also
   /// inside a shot; when it says stop, throws Interrupted, keeping the draws of the shots
   /// completed. The stream keeps every draw made, also when the call fails. Throws
-  /// CapacityError before drawing when the result cannot be allocated.
+  /// CapacityError before drawing when the result cannot be allocated, and whenever memory runs
+  /// out.
   Expected<CircuitSamples, MeasurementError> sample_with(uint64_t shots,
                                                          std::optional<uint64_t> num_faults,
                                                          SampleFormat format = {},
@@ -81,6 +84,16 @@ class CircuitSampler {
 
  private:
   CircuitSampler() = default;
+  // from_circuit_with_options and sample_with, short of turning exhausted memory into
+  // CapacityError.
+  static Expected<CircuitSampler, MeasurementError> build(Circuit circuit,
+                                                          std::optional<uint64_t> seed,
+                                                          std::span<const uint64_t> postselect,
+                                                          const InterruptCheck& interrupted);
+  Expected<CircuitSamples, MeasurementError> sample_rows(uint64_t shots,
+                                                         std::optional<uint64_t> num_faults,
+                                                         SampleFormat format,
+                                                         const InterruptCheck& interrupted);
 
   std::vector<Instruction> instructions_;  // qubits renumbered 0..qubits_.size() - 1
   size_t num_qubits_ = 0;                  // the circuit's own count
