@@ -154,8 +154,9 @@ bool PivotBasis::solve_into(RowView rows, size_t num_qubits, size_t num_vars, co
   target.for_each_one([&](size_t q) {
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
   });
+  // Pivot rows hold by construction; only the others can contradict the target.
   for (size_t q = 0; q < num_qubits; ++q) {
-    if (dot_words(rows.row(q), d.words()) != target.get(q)) return false;
+    if (slot_of_[q] == kNone && dot_words(rows.row(q), d.words()) != target.get(q)) return false;
   }
   return true;
 }

@@ -97,8 +97,10 @@ void directional_derivative_into(const Simulator& sim, std::span<const uint64_t>
   // adding to every member of a key is a few word operations.
   std::vector<uint64_t>& low = workspace.low;
   std::vector<uint64_t>& high = workspace.high;
+  std::vector<uint64_t>& odd_members = workspace.odd_members;
   low.assign(words, 0);
   high.assign(words, 0);
+  odd_members.assign(words, 0);
   CouplingAccumulator couplings(n, form.quadratic, workspace);
   // A term c * parity(k . x) with odd k . d changes by c * (1 - 2 * parity(k . x)), and modulo 4
   // a parity is the sum of its bits plus twice the sum of their pairwise products.
@@ -113,14 +115,20 @@ void directional_derivative_into(const Simulator& sim, std::span<const uint64_t>
       }
       if (minus_c & 2) high[w] ^= key[w];
     }
-    if (c & 1) couplings.add(key);
+    if (c & 1) {
+      couplings.add(key);
+      for (size_t w = 0; w < words; ++w) odd_members[w] |= key[w];
+    }
   });
   couplings.flush();
-  for (size_t j = 0; j < n; ++j) {
-    form.linear[j] = static_cast<uint8_t>(get_bit(low, j) + 2 * get_bit(high, j));
-    // Each odd key toggled the diagonal of its own members; those bits are not couplings.
-    form.quadratic[j].set(j, false);
+  for (size_t w = 0; w < words; ++w) {
+    for (uint64_t bits = low[w] | high[w]; bits; bits &= bits - 1) {
+      size_t j = w * 64 + static_cast<size_t>(std::countr_zero(bits));
+      form.linear[j] = static_cast<uint8_t>(get_bit(low, j) + 2 * get_bit(high, j));
+    }
   }
+  // Each odd key toggled the diagonal of its own members; those bits are not couplings.
+  for_each_one(odd_members, n, [&](size_t j) { form.quadratic[j].set(j, false); });
 }
 
 }  // namespace velkor

@@ -11,10 +11,11 @@ namespace velkor {
 
 /// Buffers that directional_derivative_into reuses from call to call.
 struct DerivativeWorkspace {
-  std::vector<uint64_t> table;  // XORs of every subset of a group of odd keys
-  std::vector<uint8_t> index;   // per variable: the subset of the group's keys holding it
-  std::vector<uint64_t> low, high;
-  std::vector<BitVec> spare_rows;  // coupling rows kept while the form has fewer variables
+  std::vector<uint64_t> table;        // XORs of every subset of a group of odd keys
+  std::vector<uint8_t> index;         // per variable: the subset of the group's keys holding it
+  std::vector<uint64_t> low, high;    // bit-sliced linear coefficients
+  std::vector<uint64_t> odd_members;  // union of the contributing odd keys
+  std::vector<BitVec> spare_rows;     // coupling rows kept while the form has fewer variables
 };
 
 /// The change of the phase polynomial under the shift x -> x XOR d of the path variables:
