@@ -90,11 +90,6 @@ ShotExecutor::ShotExecutor(std::span<const Instruction> instructions, size_t num
   }
 }
 
-bool ShotExecutor::decide_fault(FaultMode& mode, double probability) {
-  if (Fixed* fixed = std::get_if<Fixed>(&mode)) return fixed->next_fault();
-  return sim_.rng().bernoulli(probability);
-}
-
 bool ShotExecutor::parity(std::span<const uint64_t> lookbacks) const {
   bool value = false;
   for (uint64_t k : lookbacks) value ^= record_bit(k);

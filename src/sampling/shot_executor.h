@@ -51,7 +51,11 @@ class ShotExecutor {
   std::span<const double> exp_vals() const { return exp_vals_; }
 
  private:
-  bool decide_fault(FaultMode& mode, double probability);
+  /// Whether the next fault site faults; inline, since every site of every shot asks.
+  bool decide_fault(FaultMode& mode, double probability) {
+    if (Fixed* fixed = std::get_if<Fixed>(&mode)) return fixed->next_fault();
+    return sim_.rng().bernoulli(probability);
+  }
   bool record_bit(uint64_t lookback) const { return record_[record_.size() - lookback]; }
   bool parity(std::span<const uint64_t> lookbacks) const;
 
