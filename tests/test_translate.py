@@ -196,12 +196,13 @@ def test_refusals_name_line_instruction_and_qubit(text, message):
     assert str(error.value) == message and isinstance(error.value, ValueError)
 
 
-def test_blocks_that_never_repeat_are_refused_at_the_budget(monkeypatch):
+def test_blocks_run_until_their_iterations_cycle(monkeypatch):
     monkeypatch.setattr(translate, "MAX_RUN_INSTRUCTIONS", 1000)
-    assert velkor.translate_circuit("REPEAT 999 {\nH 0\n}\nM 0") == "MX 0\n"
+    assert velkor.translate_circuit("REPEAT 18446744073709551615 {\nH 0\nM 0\n}") == (
+        "REPEAT 9223372036854775806 {\n    MX 0\n    M 0\n}\nMX 0\nM 0\nMX 0\n")
     with pytest.raises(TranslationError, match="^the circuit runs more than 1000 instructions "
                                                "before its blocks repeat$"):
-        velkor.translate_circuit("REPEAT 1001 {\nH 0\n}\nM 0")
+        velkor.translate_circuit("X 0\n" * 1001)
 
 
 @pytest.mark.parametrize("text", [

@@ -433,8 +433,8 @@ class _Translator:
     """Runs the frame state machine over the statements, a backward pass (resets look ahead)
     and then a forward one (frames, emitted instructions).
 
-    A block is run iteration by iteration until the state at the start of an iteration is the
-    one at the start of the previous iteration; every later iteration then repeats it, so long
+    A block is run iteration by iteration until an iteration starts in the state that one of the
+    last few iterations started in; the iterations since then cycle (see `_repeat`), so long
     blocks cost a few iterations, not their count. `budget` bounds the instructions run in all.
     """
 
@@ -461,26 +461,16 @@ class _Translator:
         between each of its resets and the next stop or reset on that qubit; for a block, runs
         (count, values of one iteration) in order. Leaves in `ahead` the same products for the
         qubits' states before the statements."""
-        values = []
+        values: list = []
         for statement in reversed(statements):
             if isinstance(statement, _Op):
                 self._spend(1)
                 values.append(self._backward_op(statement))
                 continue
-            runs: list = []  # last iteration first
-            done = 0
-            while done < statement.count and statement.size:
-                before = (dict(self.ahead), dict(self.reaches_stop))
-                body = self._backward(statement.body)
-                done += 1
-                if runs and runs[-1][1] == body:
-                    runs[-1][0] += 1
-                else:
-                    runs.append([1, body])
-                if before == (self.ahead, self.reaches_stop):
-                    runs[-1][0] += statement.count - done
-                    done = statement.count
-            values.append([(count, body) for count, body in reversed(runs)])
+            runs = _repeat(statement.count if statement.size else 0,
+                           lambda: (dict(self.ahead), dict(self.reaches_stop)),
+                           lambda body=statement.body: self._backward(body))
+            values.append([(count, cycle[::-1]) for count, cycle in reversed(runs)])
         return values[::-1]
 
     def _backward_op(self, op: _Op) -> list[int]:
@@ -525,20 +515,16 @@ class _Translator:
             if statement.count == 0:
                 items.append((0, tuple(_unchanged(statement.body))))
                 continue
-            iterations: list = []  # [count, lines of one iteration]
-            for count, body_values in value:
-                done, previous = 0, None
-                while done < count:
-                    state = self._state()
-                    if state == previous:
-                        iterations[-1][0] += count - done
-                        break
-                    body = tuple(self._forward(statement.body, body_values))
-                    if iterations and iterations[-1][1] == body:
-                        iterations[-1][0] += 1
-                    else:
-                        iterations.append([1, body])
-                    done, previous = done + 1, state
+            iterations: list = []  # [count, lines of one iteration or cycle of iterations]
+            for count, cycle in value:
+                def step(cycle=cycle, body=statement.body):
+                    return tuple(line for values in cycle for line in self._forward(body, values))
+                for repeats, outputs in _repeat(count, self._state, step):
+                    lines = tuple(line for output in outputs for line in output)
+                    if iterations and iterations[-1][1] == lines:
+                        iterations[-1][0] += repeats
+                    elif repeats:
+                        iterations.append([repeats, lines])
             for count, body in iterations:
                 if count == 1:
                     items += body
@@ -681,6 +667,39 @@ class _Translator:
             return [item for s in sequences for item in s]
         # Results keep their order; resets and gates of distinct qubits commute past them.
         return [s[0] for s in sequences] + _layered([s[1:] for s in sequences])
+
+
+# Longest cycle of block iterations looked for; single-qubit Clifford frames repeat within 6.
+_MAX_PERIOD = 24
+
+
+def _repeat(count: int, state, step) -> list:
+    """Runs step() up to count times and returns [repetitions, (results of a cycle of steps)]
+    runs in order. When state() before a step equals the state before one of the last
+    `_MAX_PERIOD` steps, the steps since then form a cycle that repeats; whole cycles up to count
+    are added without running them, and the few steps left are run."""
+    runs: list = []
+    history: list = []  # (state before a step, its result) since the last cycle found
+    done = 0
+    while done < count:
+        now = state()
+        match = next((i for i in range(len(history) - 1, max(-1, len(history) - 1 - _MAX_PERIOD),
+                                        -1) if history[i][0] == now), None)
+        if match is not None:
+            cycle = tuple(result for _, result in history[match:])
+            cycles = (count - done) // len(cycle)
+            runs.append([cycles, cycle])
+            done += cycles * len(cycle)
+            history = []
+            continue
+        result = step()
+        history.append((now, result))
+        if runs and runs[-1][1] == (result,):
+            runs[-1][0] += 1
+        else:
+            runs.append([1, (result,)])
+        done += 1
+    return runs
 
 
 def _unchanged(statements) -> list:
