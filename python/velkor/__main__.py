@@ -20,8 +20,6 @@ import threading
 import time
 from typing import BinaryIO, Callable, Iterator, NoReturn, Sequence
 
-import numpy as np
-
 import velkor
 from velkor import CircuitSampler, MeasurementError, SampleResult, translate_circuit
 from velkor._shot_formats import FORMATS, Segment, encode, encode_floats
@@ -204,8 +202,6 @@ class _Run:
     def open(self, path: str | None) -> BinaryIO:
         """A stream for `path`, or standard output for None."""
         if path is None:
-            if sys.stdout is None:
-                raise OSError("standard output is closed")
             return sys.stdout.buffer
         self.files.append(_OutputFile(path))
         return self.files[-1].stream
@@ -394,6 +390,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         _say(f"velkor: error: {_message(error)}{run.outcome()}")
         return 1
     except KeyboardInterrupt:
+        if args.output is None:
+            _silence_stdout()  # the rest of a chunk cut short waits for no stalled reader
         _say(f"velkor: interrupted{run.outcome()}")
         return 130
     finally:
