@@ -219,22 +219,34 @@ PyObject* raise_measurement_error(const MeasurementError& error) {
 
 // ---- Members.
 
-size_t count_detectors(const Circuit& circuit) {
-  return static_cast<size_t>(
-      std::count_if(circuit.instructions.begin(), circuit.instructions.end(),
-                    [](const Instruction& op) { return std::holds_alternative<Detector>(op); }));
+/// A circuit read from its text, with its number of detectors (what postselection is checked
+/// against).
+struct ReadCircuit {
+  Expected<Circuit, std::string> circuit;
+  size_t num_detectors = 0;
+};
+
+ReadCircuit read_circuit(std::string_view text, const InterruptCheck& interrupted) {
+  ReadCircuit read{Circuit::try_parse(text, interrupted)};
+  if (!read.circuit) return read;
+  InterruptPoll poll(interrupted);
+  for (const Instruction& instruction : read.circuit->instructions) {
+    poll.step();
+    read.num_detectors += std::holds_alternative<Detector>(instruction);
+  }
+  return read;
 }
 
 PyObject* construct(PyTypeObject* type, std::string_view text, std::optional<uint64_t> seed,
                     const Postselect& postselect) {
-  auto circuit = call_detached(
-      [&](Detached& detached) { return Circuit::try_parse(text, detached.interrupt_check()); });
-  if (!circuit) return nullptr;
-  if (!*circuit) return raise_error(PyExc_ValueError, circuit->error());
+  auto read = call_detached(
+      [&](Detached& detached) { return read_circuit(text, detached.interrupt_check()); });
+  if (!read) return nullptr;
+  if (!read->circuit) return raise_error(PyExc_ValueError, read->circuit.error());
   std::vector<uint64_t> entries;
-  if (!postselect.entries(count_detectors(**circuit), entries)) return nullptr;
+  if (!postselect.entries(read->num_detectors, entries)) return nullptr;
   auto built = call_detached([&](Detached& detached) {
-    return CircuitSampler::from_circuit_with_options(std::move(**circuit), seed, entries,
+    return CircuitSampler::from_circuit_with_options(std::move(*read->circuit), seed, entries,
                                                      detached.interrupt_check());
   });
   if (!built) return nullptr;

@@ -1,5 +1,7 @@
 #include "circuit/expansion.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <new>
@@ -9,6 +11,14 @@
 
 namespace velkor {
 namespace {
+
+// The machine's physical memory in bytes, or the largest value when it cannot be told.
+uint64_t physical_memory_bytes() {
+  long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return UINT64_MAX;
+  return checked_mul(static_cast<uint64_t>(pages), static_cast<uint64_t>(page_size))
+      .value_or(UINT64_MAX);
+}
 
 // Bookkeeping bytes the allocator adds to every heap block.
 constexpr uint64_t kBlockOverhead = 16;
@@ -161,6 +171,9 @@ Expected<std::vector<Instruction>, std::string> expand(WrittenCircuit circuit,
   std::vector<Open> open;
   std::vector<Instruction> out;
   try {
+    // Where the kernel overcommits, a list larger than the machine's memory would be granted
+    // and the process killed while filling it: refuse it as the allocator would.
+    if (*total * sizeof(Instruction) > physical_memory_bytes()) throw std::bad_alloc();
     out.reserve(*total);
     size_t i = 0;
     for (;;) {

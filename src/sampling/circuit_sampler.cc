@@ -15,14 +15,6 @@ namespace {
 constexpr std::array<uint32_t, 8> kReferenceKey = {0x6b6c6576, 0x7220726f, 0x72656665, 0x65636e65,
                                                    0x6d617320, 0x20656c70, 0x2079656b, 0x2e2e2e2e};
 
-// Adds up f(instruction) over the list.
-template <class F>
-size_t sum_over(const std::vector<Instruction>& instructions, F&& f) {
-  size_t total = 0;
-  for (const Instruction& instruction : instructions) total += f(instruction);
-  return total;
-}
-
 size_t fault_sites_of(const Instruction& instruction) {
   if (const Noise* noise = std::get_if<Noise>(&instruction)) {
     return std::visit([](const auto& channel) { return channel.targets.size(); }, noise->channel);
@@ -40,6 +32,15 @@ bool is_pauli_channel(const Instruction& instruction) {
   const Noise* noise = std::get_if<Noise>(&instruction);
   return noise && (std::holds_alternative<PauliChannel1>(noise->channel) ||
                    std::holds_alternative<PauliChannel2>(noise->channel));
+}
+
+// Measurement results an instruction adds to the record.
+size_t results_of(const Instruction& instruction) {
+  if (const Measure* m = std::get_if<Measure>(&instruction)) return m->targets.size();
+  if (const MeasureProducts* m = std::get_if<MeasureProducts>(&instruction)) {
+    return m->products.size();
+  }
+  return 0;
 }
 
 // k distinct indices from [0, n), uniformly, by Floyd's method: draws min(k, n - k) indices and
@@ -83,7 +84,8 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::build(
   sampler.instructions_ = std::move(circuit.instructions);
   sampler.num_qubits_ = circuit.num_qubits;
   sampler.qubits_ = renumber_qubits(sampler.instructions_, poll);
-  size_t num_detectors = sampler.num_detectors();
+  sampler.count(poll);
+  size_t num_detectors = sampler.num_detectors_;
   sampler.postselected_.assign(num_detectors, 0);
   for (uint64_t index : postselect) {
     std::string entry = "postselected detector index " + std::to_string(index);
@@ -95,7 +97,7 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::build(
   // Besides its instructions the sampler keeps three rows of observable bits (the reference, a
   // shot's and the row being appended), which one OBSERVABLE_INCLUDE index can make huge; all
   // together must stay within the budget of an expanded circuit.
-  size_t num_observables = sampler.num_observables();
+  size_t num_observables = sampler.num_observables_;
   uint64_t instruction_bytes = sampler.instructions_.size() * sizeof(Instruction);
   if (num_observables > (kMaxExpandedBytes - std::min(instruction_bytes, kMaxExpandedBytes)) / 3) {
     throw CapacityError("cannot allocate " + std::to_string(num_observables) + " observables");
@@ -114,53 +116,31 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::build(
   sampler.reference_detectors_.assign(executor.detectors().begin(), executor.detectors().end());
   sampler.reference_observables_.assign(executor.observables().begin(),
                                         executor.observables().end());
-  sampler.num_fault_sites_ = sum_over(sampler.instructions_, fault_sites_of);
-  sampler.has_pauli_channels_ =
-      std::any_of(sampler.instructions_.begin(), sampler.instructions_.end(), is_pauli_channel);
   sampler.rng_ = seed ? ChaCha8Rng::seed_from_u64(*seed) : ChaCha8Rng::from_os_rng();
   return sampler;
+}
+
+void CircuitSampler::count(InterruptPoll& poll) {
+  for (const Instruction& instruction : instructions_) {
+    poll.step();
+    num_measurements_ += results_of(instruction);
+    num_detectors_ += std::holds_alternative<Detector>(instruction);
+    if (const ObservableInclude* o = std::get_if<ObservableInclude>(&instruction)) {
+      // The largest index names one observable more than a 64-bit count can hold.
+      if (o->index == UINT64_MAX)
+        throw CapacityError("cannot allocate 18446744073709551616 observables");
+      num_observables_ = std::max<size_t>(num_observables_, o->index + 1);
+    }
+    if (const ExpVal* e = std::get_if<ExpVal>(&instruction)) num_exp_vals_ += e->products.size();
+    num_fault_sites_ += fault_sites_of(instruction);
+    has_pauli_channels_ = has_pauli_channels_ || is_pauli_channel(instruction);
+  }
 }
 
 CircuitSampler CircuitSampler::with_seed(std::optional<uint64_t> seed) const {
   CircuitSampler copy = *this;
   copy.rng_ = seed ? ChaCha8Rng::seed_from_u64(*seed) : ChaCha8Rng::from_os_rng();
   return copy;
-}
-
-size_t CircuitSampler::num_measurements() const {
-  return sum_over(instructions_, [](const Instruction& instruction) -> size_t {
-    if (const Measure* m = std::get_if<Measure>(&instruction)) return m->targets.size();
-    if (const MeasureProducts* m = std::get_if<MeasureProducts>(&instruction)) {
-      return m->products.size();
-    }
-    return 0;
-  });
-}
-
-size_t CircuitSampler::num_detectors() const {
-  return sum_over(instructions_, [](const Instruction& instruction) -> size_t {
-    return std::holds_alternative<Detector>(instruction);
-  });
-}
-
-size_t CircuitSampler::num_observables() const {
-  size_t count = 0;
-  for (const Instruction& instruction : instructions_) {
-    if (const ObservableInclude* o = std::get_if<ObservableInclude>(&instruction)) {
-      // The largest index names one observable more than a 64-bit count can hold.
-      if (o->index == UINT64_MAX)
-        throw CapacityError("cannot allocate 18446744073709551616 observables");
-      count = std::max<size_t>(count, o->index + 1);
-    }
-  }
-  return count;
-}
-
-size_t CircuitSampler::num_exp_vals() const {
-  return sum_over(instructions_, [](const Instruction& instruction) -> size_t {
-    const ExpVal* e = std::get_if<ExpVal>(&instruction);
-    return e ? e->products.size() : 0;
-  });
 }
 
 std::optional<std::string> CircuitSampler::fixed_fault_error(uint64_t k) const {

@@ -47,11 +47,11 @@ class CircuitSampler {
   /// of only the qubits the circuit names, renumbered in order; messages name the circuit's own.
   size_t num_qubits() const { return num_qubits_; }
   size_t num_fault_sites() const { return num_fault_sites_; }
-  /// Counts recomputed from the instruction list on every call.
-  size_t num_measurements() const;
-  size_t num_detectors() const;
-  size_t num_observables() const;
-  size_t num_exp_vals() const;
+  /// Counts taken from the instruction list once, at construction (the list never changes).
+  size_t num_measurements() const { return num_measurements_; }
+  size_t num_detectors() const { return num_detectors_; }
+  size_t num_observables() const { return num_observables_; }
+  size_t num_exp_vals() const { return num_exp_vals_; }
 
   /// The sampler's own stream, which every sampling call advances.
   ChaCha8Rng& rng() { return rng_; }
@@ -84,6 +84,8 @@ class CircuitSampler {
 
  private:
   CircuitSampler() = default;
+  // Sets the counts, the fault sites and has_pauli_channels_ in one pass over the instructions.
+  void count(InterruptPoll& poll);
   // from_circuit_with_options and sample_with, short of turning exhausted memory into
   // CapacityError.
   static Expected<CircuitSampler, MeasurementError> build(Circuit circuit,
@@ -102,6 +104,10 @@ class CircuitSampler {
   std::vector<uint8_t> reference_observables_;
   std::vector<uint8_t> postselected_;
   size_t num_fault_sites_ = 0;
+  size_t num_measurements_ = 0;
+  size_t num_detectors_ = 0;
+  size_t num_observables_ = 0;
+  size_t num_exp_vals_ = 0;
   ChaCha8Rng rng_;
   bool has_pauli_channels_ = false;
 };
