@@ -38,7 +38,7 @@ class CircuitSampler {
   /// more than the budget of an expanded circuit (kMaxExpandedBytes) or memory runs out.
   /// `postselect` holds distinct detector indices below num_detectors(). Fails with the
   /// reference run's refusal, its measurement index set and no shot index. `interrupted` is
-  /// asked about every 50 ms; when it says stop, throws Interrupted.
+  /// asked every InterruptPoll::kStepsPerAsk instructions; when it says stop, throws Interrupted.
   static Expected<CircuitSampler, MeasurementError> from_circuit_with_options(
       Circuit circuit, std::optional<uint64_t> seed, std::span<const uint64_t> postselect,
       const InterruptCheck& interrupted = {});
@@ -72,11 +72,11 @@ class CircuitSampler {
   /// Samples `shots` shots: each fails independently at its fault sites, or, with `num_faults`,
   /// exactly that many uniformly chosen sites fail. Detectors and observables are reported
   /// relative to the reference; postselected shots are dropped. Accepted rows are written in
-  /// `format` straight into the buffers returned. `interrupted` is asked about every 50 ms, also
-  /// inside a shot; when it says stop, throws Interrupted, keeping the draws of the shots
-  /// completed. The stream keeps every draw made, also when the call fails. Throws
-  /// CapacityError before drawing when the result cannot be allocated, and whenever memory runs
-  /// out.
+  /// `format` straight into the buffers returned. `interrupted` is asked every
+  /// InterruptPoll::kStepsPerAsk instructions or shots, so also inside a shot; when it says stop,
+  /// throws Interrupted, keeping the draws of the shots completed. The stream keeps every draw
+  /// made, also when the call fails. Throws CapacityError before drawing when the result cannot be
+  /// allocated, and whenever memory runs out.
   Expected<CircuitSamples, MeasurementError> sample_with(uint64_t shots,
                                                          std::optional<uint64_t> num_faults,
                                                          SampleFormat format = {},
