@@ -1,6 +1,5 @@
 """X-basis and Pauli-product measurements and Pauli expectation values: the documented
-examples, refusals, draws, the checks on their arguments, and random circuits against the dense
-reference."""
+examples, refusals, draws, and random circuits against the dense reference."""
 
 import itertools
 import math
@@ -14,15 +13,8 @@ from hypothesis import strategies as st
 
 from chacha8 import ChaCha8
 from dense_reference import DenseState
+from test_simulator import next_coins
 from velkor import MeasurementError, Simulator
-
-
-def next_coins(sim, count=8):
-    """The next `count` fair coins of the simulator's generator, read on a copy of it."""
-    probe = sim.copy(copy_rng=True)
-    fresh = range(probe.num_qubits, probe.num_qubits + count)
-    probe.reset_x(*fresh)
-    return probe.measure_many(*fresh)
 
 
 def parse(text):
@@ -57,14 +49,6 @@ def test_odd_phase_probabilities_and_outcomes(gates, constant, seed):
     assert sim.measure_x(0) is outcome
 
 
-def test_t_state_probabilities():
-    sim = Simulator(seed=1)
-    sim.reset_x(0)
-    sim.t(0)
-    assert sim.peek_x_probability(0) == pytest.approx(0.1464466094067262, abs=1e-15)
-    assert sim.peek_observable_expectation("X") == pytest.approx(0.7071067811865476, abs=1e-15)
-
-
 @pytest.mark.parametrize("seed", [0, 42, 7])
 def test_fresh_qubit_draws_one_coin_then_stays(seed):
     sim, oracle = Simulator(seed=seed), ChaCha8(seed)
@@ -91,18 +75,26 @@ def test_x_probabilities(prepare, probability):
         assert next_coins(sim) == coins
 
 
-@pytest.mark.parametrize("observable, outcome", [
-    ("ZZ", False), ("XX", False), ("YY", True), ("-ZZ", True), ("-YY", False), ("+XX_", False),
-])
-def test_bell_pair_products(observable, outcome):
-    sim = Simulator(seed=3)
+def bell_pair(sim):
     sim.reset_x(0)
     sim.cnot(0, 1)
-    sign = -1.0 if outcome else 1.0
+
+
+@pytest.mark.parametrize("prepare, observable, outcome", [
+    (bell_pair, "ZZ", False), (bell_pair, "XX", False), (bell_pair, "YY", True),
+    (bell_pair, "-ZZ", True), (bell_pair, "-YY", False), (bell_pair, "+XX_", False),
+    (None, "III", False), (None, "-I", True), (None, "+IIZ", False),  # on no qubits at all
+])
+def test_certain_products_draw_nothing(prepare, observable, outcome):
+    sim = Simulator(seed=3)
+    if prepare:
+        prepare(sim)
+    num_qubits, sign = sim.num_qubits, -1.0 if outcome else 1.0
     assert sim.peek_observable_expectation(observable) == sign
     coins = next_coins(sim)
     assert sim.measure_observable(observable) is outcome
-    assert next_coins(sim) == coins  # certain: nothing drawn
+    assert next_coins(sim) == coins
+    assert sim.num_qubits == max(num_qubits, len(observable.lstrip("+-")))
     assert sim.peek_observable_expectation(observable) == sign
 
 
@@ -110,6 +102,7 @@ def test_bell_pair_products(observable, outcome):
     (["s"], "Y", 1.0), ([], "Y", 0.0), (["s_dag"], "-Y", 1.0), ([], "X", 1.0), ([], "Z", 0.0),
     (["z"], "X", -1.0), ([], "XZ", 1.0), ([], "XX", 0.0), ([], "IIIZ", 1.0), ([], "-IIIZ", -1.0),
     ([], "XIIIX", 0.0), ([], "XIIIY", 0.0), ([], "III", 1.0), ([], "-_", -1.0),
+    (["t"], "X", pytest.approx(0.7071067811865476, abs=1e-15)),
 ])
 def test_expectation_values(gates, observable, value):
     sim = Simulator(seed=1)
@@ -118,26 +111,6 @@ def test_expectation_values(gates, observable, value):
         getattr(sim, gate)(0)
     assert sim.peek_observable_expectation(observable) == value
     assert sim.num_qubits == 1  # a peek never grows the register
-
-
-@pytest.mark.parametrize("observable, outcome", [("III", False), ("-I", True), ("+IIZ", False)])
-def test_certain_products_grow_the_register_without_drawing(observable, outcome):
-    sim = Simulator(seed=2)
-    coins = next_coins(sim)
-    assert sim.measure_observable(observable) is outcome
-    assert sim.num_qubits == len(observable.lstrip("+-"))
-    assert next_coins(sim) == coins
-
-
-@pytest.mark.parametrize("seed", range(8))
-def test_flip_probability(seed):
-    # Z on |0> is certain: only the flip draws.
-    sim, oracle = Simulator(seed=seed), ChaCha8(seed)
-    assert sim.measure_observable("Z", flip_probability=1.0) is True
-    assert sim.measure_observable("Z", flip_probability=0.0) is False
-    assert sim.measure_observable("Z", flip_probability=0.3) is oracle.bernoulli(0.3)
-    assert sim.peek_probability(0) == 0.0  # the flip changes only what is reported
-    assert next_coins(sim) == [oracle.fair_coin() for _ in range(8)]
 
 
 def test_random_product_outcome_and_collapse():
@@ -194,73 +167,7 @@ def test_product_refusal_names_the_pivot_qubit():
         sim.measure_observable("ZIX")
 
 
-# ---- Argument checks.
-
-ARGUMENT_ERRORS = [
-    (lambda s: s.measure_x(-1), IndexError, "qubit index -1 must be non-negative"),
-    (lambda s: s.peek_x_probability(-2), IndexError, "qubit index -2 must be non-negative"),
-    (lambda s: s.measure_observable(""), ValueError,
-     "compact Pauli observable must contain at least one factor"),
-    (lambda s: s.measure_observable("+"), ValueError,
-     "compact Pauli observable must contain at least one factor"),
-    (lambda s: s.peek_observable_expectation("-"), ValueError,
-     "compact Pauli observable must contain at least one factor"),
-    (lambda s: s.measure_observable("XQ"), ValueError,
-     "invalid compact Pauli observable symbol 'Q' at position 1"),
-    (lambda s: s.measure_observable("+-X"), ValueError,
-     "invalid compact Pauli observable symbol '-' at position 0"),
-    (lambda s: s.peek_observable_expectation("Ix"), ValueError,
-     "invalid compact Pauli observable symbol 'x' at position 1"),
-    (lambda s: s.measure_observable("Q", flip_probability=2.0), ValueError,
-     "probability must be between 0 and 1, but got 2"),
-    (lambda s: s.measure_observable("X", flip_probability=-0.5), ValueError,
-     "probability must be between 0 and 1, but got -0.5"),
-    (lambda s: s.measure_observable(1, flip_probability=2.0), TypeError, "must be str, not int"),
-    (lambda s: s.x_error(0, p=1.5), ValueError, "probability must be between 0 and 1, but got 1.5"),
-    (lambda s: s.y_error(0, p=math.nan), ValueError,
-     "probability must be between 0 and 1, but got NaN"),
-    (lambda s: s.z_error(0, p=math.inf), ValueError,
-     "probability must be between 0 and 1, but got inf"),
-    (lambda s: s.depolarize1(0, p=-math.inf), ValueError,
-     "probability must be between 0 and 1, but got -inf"),
-    (lambda s: s.x_error(0, p=1.0000001), ValueError,
-     "probability must be between 0 and 1, but got 1.0000001"),
-    (lambda s: s.x_error(0, p=-1e-7), ValueError,
-     "probability must be between 0 and 1, but got -0.0000001"),
-    (lambda s: s.x_error(0, p=1e20), ValueError,
-     "probability must be between 0 and 1, but got 100000000000000000000"),
-    (lambda s: s.x_error(-1, p=2.0), ValueError, "probability must be between 0 and 1, but got 2"),
-    (lambda s: s.x_error("a", p=2.0), TypeError, "'str' object cannot be interpreted as an integer"),
-    (lambda s: s.z_error(3, -1, p=0.5), IndexError, "qubit index -1 must be non-negative"),
-    (lambda s: s.depolarize2(0, 1, 2, p=0.1), ValueError,
-     "depolarize2 requires an even number of targets"),
-    (lambda s: s.depolarize2(-1, 2, 3, p=0.1), ValueError,
-     "depolarize2 requires an even number of targets"),
-    (lambda s: s.depolarize2(-1, 2, p=0.1), IndexError, "qubit index -1 must be non-negative"),
-    (lambda s: s.depolarize2(0, 1, 3, 3, p=0.1), ValueError,
-     "depolarize2 pair endpoints must be different qubits (both were 3)"),
-    (lambda s: s.depolarize2(0, 0, p=1.5), ValueError,
-     "probability must be between 0 and 1, but got 1.5"),
-    (lambda s: s.depolarize3(0, 1, p=0.1), ValueError,
-     "depolarize3 requires a multiple of three targets"),
-    (lambda s: s.depolarize3(-1, 0, 1, p=0.1), IndexError, "qubit index -1 must be non-negative"),
-    (lambda s: s.depolarize3(0, 1, 2, 0, 1, 1, p=0.1), ValueError,
-     "depolarize3 triple endpoints must be different (got 0, 1, 1)"),
-]
-
-
-@pytest.mark.parametrize("call, error, message", ARGUMENT_ERRORS)
-def test_argument_errors_change_and_draw_nothing(call, error, message):
-    sim = Simulator(seed=7)
-    sim.reset_x(0, 1)
-    sim.t(0)
-    before, coins = sim.state_vector(), next_coins(sim)
-    with pytest.raises(error) as raised:
-        call(sim)
-    assert type(raised.value) is error and str(raised.value) == message
-    assert sim.num_qubits == 2
-    np.testing.assert_array_equal(sim.state_vector(), before)
-    assert next_coins(sim) == coins
+# ---- Symbols in compact observables.
 
 
 @pytest.mark.parametrize("text, shown, position", [
@@ -273,13 +180,6 @@ def test_invalid_symbols_are_quoted(text, shown, position):
     with pytest.raises(ValueError) as error:
         Simulator().peek_observable_expectation(text)
     assert str(error.value) == f"invalid compact Pauli observable symbol {shown} at position {position}"
-
-
-@pytest.mark.parametrize("value", [1, True, np.float32(0.25), np.float64(0.5), 0.0])
-def test_probabilities_accept_real_numbers(value):
-    sim = Simulator(seed=1)
-    sim.x_error(0, p=value)
-    sim.measure_observable("Z", flip_probability=value)
 
 
 # ---- Random circuits against the dense reference.

@@ -1,5 +1,7 @@
-"""Simulator methods: gates, Z measurement and reset, X reset, peeks, state vector, copies and
-the checks on their arguments."""
+"""Simulator methods: gates, Z measurement and reset, X reset, peeks, state vector, copies, and
+the checks on every method's arguments (which must change and draw nothing)."""
+
+import math
 
 import numpy as np
 import pytest
@@ -15,26 +17,33 @@ def state(sim):
 
 @pytest.mark.parametrize("name", ["x", "y", "z", "s", "s_dag", "t", "t_dag", "reset", "reset_z",
                                   "reset_x", "cnot", "cx", "cz", "swap", "ccz"])
-def test_multi_target_methods_accept_no_targets(name):
+def test_targets_grow_the_register(name):
     sim = Simulator(seed=1)
     assert getattr(sim, name)() is None
     assert sim.num_qubits == 0
+    if name not in ("cnot", "cx", "cz", "swap", "ccz"):
+        getattr(sim, name)(3, 1)
+        assert sim.num_qubits == 4
+        getattr(sim, name)(*range(40))  # more targets than fit inline
+        assert sim.num_qubits == 40
 
 
-@pytest.mark.parametrize("name", ["x", "y", "z", "s", "s_dag", "t", "t_dag", "reset", "reset_x"])
-def test_targets_grow_the_register(name):
-    sim = Simulator(seed=1)
-    getattr(sim, name)(3, 1)
-    assert sim.num_qubits == 4
-    getattr(sim, name)(*range(40))  # more targets than fit inline
-    assert sim.num_qubits == 40
+def next_coins(sim, count=8):
+    """The next `count` fair coins of the simulator's generator, read on a copy of it."""
+    probe = sim.copy(copy_rng=True)
+    fresh = range(probe.num_qubits, probe.num_qubits + count)
+    probe.reset_x(*fresh)
+    return probe.measure_many(*fresh)
 
 
-@pytest.mark.parametrize("call, error, message", [
+PROBABILITY = "probability must be between 0 and 1, but got "
+NO_FACTOR = "compact Pauli observable must contain at least one factor"
+ARGUMENT_ERRORS = [
     (lambda s: s.x(0, -1), IndexError, "qubit index -1 must be non-negative"),
     (lambda s: s.t(-3, -5), IndexError, "qubit index -3 must be non-negative"),
     (lambda s: s.cz(1, 2, 3), ValueError, "CZ requires an even number of targets"),
     (lambda s: s.cz(-1, 2, 3), ValueError, "CZ requires an even number of targets"),
+    (lambda s: s.cz("a", 1, 2), TypeError, "'str' object cannot be interpreted as an integer"),
     (lambda s: s.cz(-1, 2), IndexError, "qubit index -1 must be non-negative"),
     (lambda s: s.cz(0, 1, 2, 2, 3, 3), ValueError,
      "CZ pair endpoints must be different qubits (both were 2)"),
@@ -49,35 +58,69 @@ def test_targets_grow_the_register(name):
     (lambda s: s.ccz(0, 1), ValueError, "CCZ requires a multiple of three targets"),
     (lambda s: s.ccz(-1, 1), ValueError, "CCZ requires a multiple of three targets"),
     (lambda s: s.measure(-1), IndexError, "qubit index -1 must be non-negative"),
-    (lambda s: s.measure_many(4, -2), IndexError, "qubit index -2 must be non-negative"),
+    (lambda s: s.measure_many(0, 4, -2), IndexError, "qubit index -2 must be non-negative"),
     (lambda s: s.peek_probability(-1), IndexError, "qubit index -1 must be non-negative"),
     (lambda s: s.reset_x(0, -1), IndexError, "qubit index -1 must be non-negative"),
+    (lambda s: s.measure_x(-1), IndexError, "qubit index -1 must be non-negative"),
+    (lambda s: s.peek_x_probability(-2), IndexError, "qubit index -2 must be non-negative"),
     (lambda s: s.copy(copy_rng=True, seed=1), ValueError, "copy_rng and seed cannot both be specified"),
-])
-def test_argument_errors_leave_the_state_unchanged(call, error, message):
+    (lambda s: s.measure_observable(""), ValueError, NO_FACTOR),
+    (lambda s: s.measure_observable("+"), ValueError, NO_FACTOR),
+    (lambda s: s.peek_observable_expectation("-"), ValueError, NO_FACTOR),
+    (lambda s: s.measure_observable("XQ"), ValueError,
+     "invalid compact Pauli observable symbol 'Q' at position 1"),
+    (lambda s: s.measure_observable("+-X"), ValueError,
+     "invalid compact Pauli observable symbol '-' at position 0"),
+    (lambda s: s.peek_observable_expectation("Ix"), ValueError,
+     "invalid compact Pauli observable symbol 'x' at position 1"),
+    (lambda s: s.measure_observable("Q", flip_probability=2.0), ValueError, PROBABILITY + "2"),
+    (lambda s: s.measure_observable("X", flip_probability=-0.5), ValueError, PROBABILITY + "-0.5"),
+    (lambda s: s.measure_observable(1, flip_probability=2.0), TypeError, "must be str, not int"),
+    (lambda s: s.x_error(0, p=1.5), ValueError, PROBABILITY + "1.5"),
+    (lambda s: s.y_error(0, p=math.nan), ValueError, PROBABILITY + "NaN"),
+    (lambda s: s.z_error(0, p=math.inf), ValueError, PROBABILITY + "inf"),
+    (lambda s: s.depolarize1(0, p=-math.inf), ValueError, PROBABILITY + "-inf"),
+    (lambda s: s.x_error(0, p=1.0000001), ValueError, PROBABILITY + "1.0000001"),
+    (lambda s: s.x_error(0, p=-1e-7), ValueError, PROBABILITY + "-0.0000001"),
+    (lambda s: s.x_error(0, p=1e20), ValueError, PROBABILITY + "100000000000000000000"),
+    (lambda s: s.x_error(-1, p=2.0), ValueError, PROBABILITY + "2"),
+    (lambda s: s.x_error("a", p=2.0), TypeError, "'str' object cannot be interpreted as an integer"),
+    (lambda s: s.z_error(3, -1, p=0.5), IndexError, "qubit index -1 must be non-negative"),
+    (lambda s: s.depolarize2(0, 1, 2, p=0.1), ValueError,
+     "depolarize2 requires an even number of targets"),
+    (lambda s: s.depolarize2(-1, 2, 3, p=0.1), ValueError,
+     "depolarize2 requires an even number of targets"),
+    (lambda s: s.depolarize2(-1, 2, p=0.1), IndexError, "qubit index -1 must be non-negative"),
+    (lambda s: s.depolarize2(0, 1, 3, 3, p=0.1), ValueError,
+     "depolarize2 pair endpoints must be different qubits (both were 3)"),
+    (lambda s: s.depolarize2(0, 0, p=1.5), ValueError, PROBABILITY + "1.5"),
+    (lambda s: s.depolarize3(0, 1, p=0.1), ValueError,
+     "depolarize3 requires a multiple of three targets"),
+    (lambda s: s.depolarize3(-1, 0, 1, p=0.1), IndexError, "qubit index -1 must be non-negative"),
+    (lambda s: s.depolarize3(0, 1, 2, 0, 1, 1, p=0.1), ValueError,
+     "depolarize3 triple endpoints must be different (got 0, 1, 1)"),
+]
+
+
+@pytest.mark.parametrize("call, error, message", ARGUMENT_ERRORS)
+def test_argument_errors_change_and_draw_nothing(call, error, message):
     sim = Simulator(seed=7)
-    sim.reset_x(0)
+    sim.reset_x(0, 1)
     sim.t(0)
-    before = state(sim)
+    before, coins = sim.state_vector(), next_coins(sim)
     with pytest.raises(error) as raised:
         call(sim)
-    assert str(raised.value) == message
-    assert sim.num_qubits == 1
-    np.testing.assert_array_equal(state(sim), before)
+    assert type(raised.value) is error and str(raised.value) == message
+    assert sim.num_qubits == 2
+    np.testing.assert_array_equal(sim.state_vector(), before)
+    assert next_coins(sim) == coins
 
 
-def test_integer_conversion_comes_before_the_count_check():
-    with pytest.raises(TypeError):
-        Simulator(seed=1).cz("a", 1, 2)
-
-
-def test_argument_errors_draw_nothing():
-    checked, fresh = Simulator(seed=3), Simulator(seed=3)
-    for sim in (checked, fresh):
-        sim.reset_x(*range(8))
-    with pytest.raises(IndexError):
-        checked.measure_many(0, 1, -1)
-    assert checked.measure_many(*range(8)) == fresh.measure_many(*range(8))
+@pytest.mark.parametrize("value", [1, True, np.float32(0.25), np.float64(0.5), 0.0])
+def test_probabilities_accept_real_numbers(value):
+    sim = Simulator(seed=1)
+    sim.x_error(0, p=value)
+    sim.measure_observable("Z", flip_probability=value)
 
 
 @pytest.mark.parametrize("seed, outcomes", [
@@ -226,25 +269,18 @@ def test_repr_and_num_qubits():
     assert type(sim.num_qubits) is int and sim.num_qubits == 4
 
 
-def test_copy_with_the_generator_draws_the_same_outcomes():
-    sim = Simulator(seed=9)
-    sim.reset_x(*range(10))
-    sim.cz(0, 1)
-    twin = sim.copy(copy_rng=True)
-    np.testing.assert_array_equal(state(twin), state(sim))
-    assert twin.measure_many(*range(10)) == sim.measure_many(*range(10))
-
-
-def test_copy_is_independent_and_reseeded():
+def test_copies_are_independent_and_draw_as_seeded():
     sim = Simulator(seed=9)
     sim.reset_x(*range(16))
-    seeded = sim.copy(seed=4)
+    sim.cz(0, 1)
+    twin, seeded, unseeded = sim.copy(copy_rng=True), sim.copy(seed=4), sim.copy()
     reference = Simulator(seed=4)
     reference.reset_x(*range(16))
-    unseeded = sim.copy()
+    np.testing.assert_array_equal(state(twin), state(sim))
     assert seeded.measure_many(*range(16)) == reference.measure_many(*range(16))
     assert sim.peek_probability(0) == 0.5  # the source is untouched
     assert unseeded.num_qubits == 16
+    assert twin.measure_many(*range(16)) == sim.measure_many(*range(16))
 
 
 def test_unseeded_simulators_differ():
