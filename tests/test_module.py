@@ -156,19 +156,13 @@ def test_binding_errors_use_the_interpreters_wording(name):
         assert str(actual.value) == wording, (args, kwargs)
 
 
+# Literal texts beside the comparison above: the plural kept for one argument, a keyword-only
+# parameter, and the constructor, which has no Python twin there.
 @pytest.mark.parametrize("call, message", [
-    (lambda sim: sim.measure(), "Simulator.measure() missing 1 required positional argument: 'target'"),
     (lambda sim: sim.measure(1, 2), "Simulator.measure() takes 1 positional arguments but 2 were given"),
-    (lambda sim: sim.state_vector(1), "Simulator.state_vector() takes 0 positional arguments but 1 was given"),
     (lambda sim: sim.state_vector(1, endian="big"),
      "Simulator.state_vector() takes 0 positional arguments but 1 was given"),
-    (lambda sim: sim.measure(1, target=2), "Simulator.measure() got multiple values for argument 'target'"),
-    (lambda sim: sim.x(1, foo=2), "Simulator.x() got an unexpected keyword argument 'foo'"),
     (lambda sim: sim.x_error(0, 1), "Simulator.x_error() missing 1 required keyword-only argument: 'p'"),
-    (lambda sim: sim.measure_observable("X", 0.5),
-     "Simulator.measure_observable() takes 1 positional arguments but 2 were given"),
-    (lambda sim: sim.copy(seed=1, copy_rng=True, extra=0),
-     "Simulator.copy() got an unexpected keyword argument 'extra'"),
     (lambda sim: _core.Simulator(1), "Simulator.__new__() takes 0 positional arguments but 1 was given"),
     (lambda sim: _core.Simulator(sead=1), "Simulator.__new__() got an unexpected keyword argument 'sead'"),
 ])
@@ -207,18 +201,13 @@ def test_conversion_errors_carry_a_note(call, error_type, parameter):
     assert sim.num_qubits == 0
 
 
-@pytest.mark.parametrize("value", [np.int64(3), np.uint8(3), True])
-def test_integer_like_targets_are_accepted(value):
+@pytest.mark.parametrize("call, num_qubits", [
+    (lambda sim: sim.x(np.int64(3)), 4), (lambda sim: sim.x(np.uint8(3)), 4),
+    (lambda sim: sim.x(True), 2), (lambda sim: sim.copy(copy_rng=np.True_), 0),
+    (lambda sim: sim.copy(copy_rng=np.False_), 0), (lambda sim: sim.copy(seed=np.uint64(7)), 0),
+    (lambda sim: _core.Simulator(seed=2**64 - 1), 0), (lambda sim: _core.Simulator(seed=None), 0),
+])
+def test_integer_and_bool_likes_are_accepted(call, num_qubits):
     sim = _core.Simulator(seed=1)
-    sim.x(value)
-    assert sim.num_qubits == int(value) + 1
-
-
-@pytest.mark.parametrize("flag", [True, np.True_, False, np.False_])
-def test_bool_like_flags_are_accepted(flag):
-    _core.Simulator(seed=1).copy(copy_rng=flag)
-
-
-@pytest.mark.parametrize("seed", [0, 2**64 - 1, np.uint64(2**64 - 1), None])
-def test_seeds_span_unsigned_64_bits(seed):
-    _core.Simulator(seed=seed)
+    call(sim)
+    assert sim.num_qubits == num_qubits
