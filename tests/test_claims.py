@@ -117,25 +117,3 @@ def test_shared_call_during_a_long_exclusive_call():
     targets = [0] * 400_000
     message, _ = race(lambda: sim.t(*targets), lambda: sim.num_qubits)
     assert message == "Already mutably borrowed"
-
-
-def test_different_objects_run_in_parallel_threads():
-    results = [None, None]
-
-    def work(slot):
-        sim = Simulator(seed=slot)
-        sim.reset_x(*range(16))
-        sim.t(*range(16))
-        results[slot] = (sim.state_vector(), sim.measure_many(*range(16)))
-
-    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(2)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    for slot in range(2):
-        sim = Simulator(seed=slot)
-        sim.reset_x(*range(16))
-        sim.t(*range(16))
-        np.testing.assert_array_equal(results[slot][0], sim.state_vector())
-        assert results[slot][1] == sim.measure_many(*range(16))
