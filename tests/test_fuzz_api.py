@@ -116,33 +116,26 @@ ONE_TARGET = ["measure", "measure_z", "measure_x", "peek_probability", "peek_z_p
 junk_keyword = st.sampled_from([{}, {}, {}, {"p": 0.5}, {"target": 0}, {"foo": 1}])
 
 
-@st.composite
-def simulator_call(draw):
-    """(method name, positional arguments, keyword arguments) of one Simulator call."""
-    kind = draw(st.sampled_from(["single", "grouped", "noise", "one", "observable", "peek_obs",
-                                 "state_vector", "copy", "read"]))
-    if kind in ("single", "grouped"):
-        name = draw(st.sampled_from(SINGLE if kind == "single" else GROUPED))
-        return name, draw(targets), draw(junk_keyword)
-    if kind == "noise":
-        keywords = draw(st.one_of(st.fixed_dictionaries({"p": probability}), junk_keyword))
-        return draw(st.sampled_from(NOISE)), draw(targets), keywords
-    if kind == "one":
-        arguments = draw(st.one_of(st.tuples(index), st.lists(index, max_size=3)))
-        return draw(st.sampled_from(ONE_TARGET)), list(arguments), draw(junk_keyword)
-    if kind == "observable":
-        keywords = draw(st.one_of(st.just({}), st.fixed_dictionaries({"flip_probability":
-                                                                       probability})))
-        return "measure_observable", [draw(observable)], keywords
-    if kind == "peek_obs":
-        return "peek_observable_expectation", [draw(observable)], draw(junk_keyword)
-    if kind == "state_vector":
-        return "state_vector", [], draw(st.one_of(st.just({}), st.fixed_dictionaries(
-            {"endian": endian})))
-    if kind == "copy":
-        return "copy", [], draw(st.fixed_dictionaries({}, optional={"copy_rng": flag,
-                                                                    "seed": seed}))
-    return draw(st.sampled_from(["num_qubits", "__repr__"])), [], {}
+def method_call(names, arguments, keywords):
+    return st.tuples(st.sampled_from(names), arguments, keywords)
+
+
+# (method name, positional arguments, keyword arguments) of one Simulator call.
+simulator_call = st.one_of(
+    method_call(SINGLE, targets, junk_keyword),
+    method_call(GROUPED, targets, junk_keyword),
+    method_call(NOISE, targets, st.one_of(st.fixed_dictionaries({"p": probability}), junk_keyword)),
+    method_call(ONE_TARGET, st.one_of(st.tuples(index).map(list), st.lists(index, max_size=3)),
+                junk_keyword),
+    method_call(["measure_observable"], st.tuples(observable).map(list),
+                st.one_of(st.just({}), st.fixed_dictionaries({"flip_probability": probability}))),
+    method_call(["peek_observable_expectation"], st.tuples(observable).map(list), junk_keyword),
+    method_call(["state_vector"], st.just([]),
+                st.one_of(st.just({}), st.fixed_dictionaries({"endian": endian}))),
+    method_call(["copy"], st.just([]),
+                st.fixed_dictionaries({}, optional={"copy_rng": flag, "seed": seed})),
+    method_call(["num_qubits", "__repr__"], st.just([]), st.just({})),
+)
 
 
 def invoke(sim, name, arguments, keywords):
@@ -165,7 +158,7 @@ def same_result(a, b):
 
 
 @FUZZ
-@given(st.integers(0, 2**64 - 1), st.lists(simulator_call(), max_size=25))
+@given(st.integers(0, 2**64 - 1), st.lists(simulator_call, max_size=25))
 def test_simulator_survives_random_calls(seed_value, calls):
     sim, shadow = Simulator(seed=seed_value), Simulator(seed=seed_value)
     for name, arguments, keywords in calls:
@@ -217,53 +210,36 @@ def written(name, arguments, targets):
         "".join(f" {t}" for t in targets)
 
 
-@st.composite
-def valid_instruction(draw):
-    """An instruction that passes its own checks (record references may still reach too far)."""
-    kind = draw(st.sampled_from(["gate", "pair", "ccz", "measure", "mpp", "exp_val", "reset",
-                                 "noise1", "noise2", "noise3", "channel1", "channel2", "detector",
-                                 "observable", "feedback", "tick"]))
-    readout = draw(st.one_of(st.just([]), st.lists(probability_text, min_size=1, max_size=1)))
-    p = [draw(probability_text)]
-    if kind == "gate":
-        name = draw(st.sampled_from(["X", "Y", "Z", "S", "S_DAG", "T", "T_DAG", "I", "t"]))
-        return written(name, [], draw(st.lists(QUBITS, max_size=4)))
-    if kind == "pair":
-        name = draw(st.sampled_from(["CX", "CNOT", "CZ", "SWAP"]))
-        return written(name, [], draw(grouped(2)))
-    if kind == "ccz":
-        return written("CCZ", [], draw(grouped(3)))
-    if kind == "measure":
-        name = draw(st.sampled_from(["M", "MZ", "MX", "MR", "MRZ", "MRX"]))
-        qubits = draw(st.lists(st.tuples(st.sampled_from(["", "!"]), QUBITS), max_size=4))
-        return written(name, readout, [bang + str(q) for bang, q in qubits])
-    if kind == "mpp":
-        return written("MPP", readout, draw(products))
-    if kind == "exp_val":
-        return written("EXP_VAL", [], draw(products))
-    if kind == "reset":
-        return written(draw(st.sampled_from(["R", "RZ", "RX"])), [],
-                       draw(st.lists(QUBITS, max_size=4)))
-    if kind == "noise1":
-        name = draw(st.sampled_from(["X_ERROR", "Y_ERROR", "Z_ERROR", "DEPOLARIZE1"]))
-        return written(name, p, draw(st.lists(QUBITS, max_size=4)))
-    if kind == "noise2":
-        return written("DEPOLARIZE2", p, draw(grouped(2)))
-    if kind == "noise3":
-        return written("DEPOLARIZE3", p, draw(grouped(3)))
-    if kind == "channel1":
-        return written("PAULI_CHANNEL_1", ["0.1", "0.2", "0.05"], draw(st.lists(QUBITS, max_size=3)))
-    if kind == "channel2":
-        return written("PAULI_CHANNEL_2", ["0.01"] * 15, draw(grouped(2)))
-    lookbacks = [f"rec[-{k}]" for k in draw(st.lists(st.integers(1, 3), max_size=3))]
-    if kind == "detector":
-        return written("DETECTOR", draw(st.sampled_from([[], ["1", "2"]])), lookbacks)
-    if kind == "observable":
-        return written("OBSERVABLE_INCLUDE", [str(draw(st.integers(0, 3)))], lookbacks)
-    if kind == "feedback":
-        name = draw(st.sampled_from(["CX", "CY", "CZ"]))
-        return written(name, [], [f"rec[-{draw(st.integers(1, 2))}]", str(draw(QUBITS))])
-    return "TICK"
+def instruction(names, arguments, targets):
+    return st.builds(written, st.sampled_from(names), arguments, targets)
+
+
+NO_ARGUMENTS = st.just([])
+one_probability = st.lists(probability_text, min_size=1, max_size=1)
+readout = st.one_of(NO_ARGUMENTS, one_probability)
+qubit_list = st.lists(QUBITS, max_size=4)
+lookbacks = st.lists(st.integers(1, 3).map(lambda k: f"rec[-{k}]"), max_size=3)
+# Instructions that pass their own checks (record references may still reach too far).
+valid_instruction = st.one_of(
+    instruction(["X", "Y", "Z", "S", "S_DAG", "T", "T_DAG", "I", "t"], NO_ARGUMENTS, qubit_list),
+    instruction(["CX", "CNOT", "CZ", "SWAP"], NO_ARGUMENTS, grouped(2)),
+    instruction(["CCZ"], NO_ARGUMENTS, grouped(3)),
+    instruction(["M", "MZ", "MX", "MR", "MRZ", "MRX"], readout, st.lists(
+        st.builds(lambda bang, q: f"{bang}{q}", st.sampled_from(["", "!"]), QUBITS), max_size=4)),
+    instruction(["MPP"], readout, products),
+    instruction(["EXP_VAL"], NO_ARGUMENTS, products),
+    instruction(["R", "RZ", "RX"], NO_ARGUMENTS, qubit_list),
+    instruction(["X_ERROR", "Y_ERROR", "Z_ERROR", "DEPOLARIZE1"], one_probability, qubit_list),
+    instruction(["DEPOLARIZE2"], one_probability, grouped(2)),
+    instruction(["DEPOLARIZE3"], one_probability, grouped(3)),
+    instruction(["PAULI_CHANNEL_1"], st.just(["0.1", "0.2", "0.05"]), qubit_list),
+    instruction(["PAULI_CHANNEL_2"], st.just(["0.01"] * 15), grouped(2)),
+    instruction(["DETECTOR"], st.sampled_from([[], ["1", "2"]]), lookbacks),
+    instruction(["OBSERVABLE_INCLUDE"], st.integers(0, 3).map(lambda k: [str(k)]), lookbacks),
+    instruction(["CX", "CY", "CZ"], NO_ARGUMENTS, st.builds(
+        lambda k, q: [f"rec[-{k}]", str(q)], st.integers(1, 2), QUBITS)),
+    st.just("TICK"),
+)
 
 
 NAMES = ["X", "CX", "CY", "CZ", "CCZ", "SWAP", "M", "MX", "MPP", "R", "X_ERROR", "DEPOLARIZE2",
@@ -299,8 +275,8 @@ def block(body):
                      COUNTS, st.lists(body, max_size=4))
 
 
-valid_line = rarely(valid_instruction(), st.one_of(block(valid_instruction()),
-                                                  block(block(valid_instruction()))), 4)
+valid_line = rarely(valid_instruction, st.one_of(block(valid_instruction),
+                                                block(block(valid_instruction))), 4)
 broken_line = st.one_of(broken_instruction(), block(broken_instruction()),
                         st.sampled_from(["}", "{", "REPEAT 2 {", "REPEAT {", "X 0 {"]),
                         st.text(max_size=12))
