@@ -25,11 +25,8 @@ TEST(PlainDecimal, ShortestWithoutExponent) {
                                             {123.456, "123.456"},
                                             {std::nan(""), "NaN"},
                                             {INFINITY, "inf"},
-                                            {-INFINITY, "-inf"},
-                                            {1.7976931348623157e308, nullptr}}) {
-    if (c.text) {
-      EXPECT_EQ(plain_decimal(c.value), c.text);
-    }
+                                            {-INFINITY, "-inf"}}) {
+    EXPECT_EQ(plain_decimal(c.value), c.text);
   }
   std::string max = plain_decimal(std::numeric_limits<double>::max());
   EXPECT_EQ(max.size(), 309u);
