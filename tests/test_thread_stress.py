@@ -77,29 +77,23 @@ def check_uniform_magnitudes(vector):
 
 
 def simulator_step(sim):
+    reads = [lambda q: check_uniform_magnitudes(sim.state_vector()),
+             lambda q: (sim.peek_probability(q) == 0.5 and
+                        sim.peek_observable_expectation("I" * q + "Z") == 0.0),
+             lambda q: sim.copy().num_qubits == QUBITS,
+             lambda q: repr(sim) == f"Simulator(num_qubits={QUBITS})"]
+
     def step(rng):
-        q = rng.randrange(QUBITS)
-        choice = rng.randrange(8)
+        q, choice = rng.randrange(QUBITS), rng.randrange(8)
+        if choice >= 4:
+            return False, lambda: reads[choice - 4](q)
         if choice == 0:
             gate, targets = rng.choice(DIAGONAL), [rng.randrange(QUBITS) for _ in range(3000)]
-            return True, lambda: (gate, targets, getattr(sim, gate)(*targets))
-        if choice == 1:
-            gate = rng.choice(DIAGONAL)
-            return True, lambda: (gate, [q], getattr(sim, gate)(q))
-        if choice == 2:
-            a, b, c = rng.sample(range(QUBITS), 3)
-            return True, lambda: ("ccz", [a, b, c], sim.ccz(a, b, c))
-        if choice == 3:
-            a, b = rng.sample(range(QUBITS), 2)
-            return True, lambda: ("cz", [a, b], sim.cz(a, b))
-        if choice == 4:
-            return False, lambda: check_uniform_magnitudes(sim.state_vector())
-        if choice == 5:
-            return False, lambda: (sim.peek_probability(q) == 0.5 and
-                                   sim.peek_observable_expectation("I" * q + "Z") == 0.0)
-        if choice == 6:
-            return False, lambda: sim.copy().num_qubits == QUBITS
-        return False, lambda: repr(sim) == f"Simulator(num_qubits={QUBITS})"
+        elif choice == 1:
+            gate, targets = rng.choice(DIAGONAL), [q]
+        else:
+            gate, targets = ("cz", "ccz")[choice - 2], rng.sample(range(QUBITS), choice)
+        return True, lambda: (gate, targets, getattr(sim, gate)(*targets))
     return step
 
 
@@ -132,16 +126,15 @@ EXP_VAL Z0*Z1
 
 
 def sampler_step(sampler):
+    reads = [lambda: repr(sampler).startswith("CircuitSampler(num_qubits=4,"),
+             lambda: sampler.num_measurements == 4 and sampler.num_detectors == 1,
+             lambda: sampler.num_fault_sites == 6 and sampler.num_exp_vals == 1]
+
     def step(rng):
-        choice = rng.randrange(4)
-        if choice == 0:
-            shots, packed = rng.randrange(1, 100), rng.random() < 0.5
-            return True, lambda: (shots, sampler.sample(shots, bit_packed=packed))
-        if choice == 1:
-            return False, lambda: repr(sampler).startswith("CircuitSampler(num_qubits=4,")
-        if choice == 2:
-            return False, lambda: sampler.num_measurements == 4 and sampler.num_detectors == 1
-        return False, lambda: sampler.num_fault_sites == 6 and sampler.num_exp_vals == 1
+        if rng.randrange(4):
+            return False, rng.choice(reads)
+        shots, packed = rng.randrange(1, 100), rng.random() < 0.5
+        return True, lambda: (shots, sampler.sample(shots, bit_packed=packed))
     return step
 
 
