@@ -18,7 +18,7 @@ import math
 import os
 
 import numpy as np
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, example, given, settings
 from hypothesis import strategies as st
 
 from velkor import CircuitSampler, MeasurementError, Simulator
@@ -321,8 +321,18 @@ def check_result(sampler, result, call):
     assert result.exp_vals.dtype == np.float64
 
 
+# Fixed texts that the random ones reach only now and then: lists longer than fit inline and
+# empty ones copied by a block, fixed-fault sampling, an argument list ending in a comma, and a
+# second refused instruction after the first.
+BLOCK = ("REPEAT 2 {\nX\nM\nX 0 1 2 3\nCCZ 0 1 2 3 4 5\nDEPOLARIZE2(0.1) 0 1 2 3\nM 0 1 2\n"
+         "DETECTOR rec[-1] rec[-2] rec[-3]\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2] rec[-3]\n}")
+
+
 @FUZZ
 @given(circuit_text(), sampler_seed, postselect, st.lists(sample_call, max_size=3))
+@example(BLOCK, 5, None, [{"shots": 3, "num_faults": 1}, {"shots": 2, "bit_packed": True}])
+@example("X_ERROR(0.1, ) 0", 1, None, [])
+@example("H 0\nH 1", 1, None, [])
 def test_circuit_sampler_survives_random_circuits(text, seed_value, entries, calls):
     kind, sampler = outcome(lambda: CircuitSampler(text, seed=seed_value, postselect=entries))
     if kind == "error":
