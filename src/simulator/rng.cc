@@ -2,6 +2,11 @@
 
 #include <sys/random.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -14,8 +19,8 @@ namespace {
 
 __extension__ typedef unsigned __int128 u128;
 
-// The four blocks of a refill run side by side, one per lane: word k of every block is one
-// vector, so each step of a quarter round is one vector instruction for all four blocks.
+// The portable path runs four blocks side by side, one per vector lane: word k of every block
+// is one vector, so each step of a quarter round is one vector instruction for all four blocks.
 typedef uint32_t Lanes __attribute__((vector_size(16)));
 
 inline Lanes rotl(Lanes v, int c) { return (v << c) | (v >> (32 - c)); }
@@ -30,6 +35,178 @@ inline void quarter_round(Lanes* x, int a, int b, int c, int d) {
   x[c] += x[d];
   x[b] = rotl(x[b] ^ x[c], 7);
 }
+
+/// Four consecutive blocks from `counter` into out[16 * block + word].
+void four_blocks(const uint32_t* key, uint64_t counter, uint64_t stream, uint32_t* out) {
+  Lanes input[16];
+  const uint32_t constants[4] = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
+  for (int k = 0; k < 4; ++k) input[k] = Lanes{} + constants[k];
+  for (int k = 0; k < 8; ++k) input[4 + k] = Lanes{} + key[k];
+  for (uint32_t block = 0; block < 4; ++block) {
+    uint64_t ctr = counter + block;
+    input[12][block] = static_cast<uint32_t>(ctr);
+    input[13][block] = static_cast<uint32_t>(ctr >> 32);
+  }
+  input[14] = Lanes{} + static_cast<uint32_t>(stream);
+  input[15] = Lanes{} + static_cast<uint32_t>(stream >> 32);
+  Lanes x[16];
+  std::memcpy(x, input, sizeof x);
+  for (int round = 0; round < 4; ++round) {
+    quarter_round(x, 0, 4, 8, 12);
+    quarter_round(x, 1, 5, 9, 13);
+    quarter_round(x, 2, 6, 10, 14);
+    quarter_round(x, 3, 7, 11, 15);
+    quarter_round(x, 0, 5, 10, 15);
+    quarter_round(x, 1, 6, 11, 12);
+    quarter_round(x, 2, 7, 8, 13);
+    quarter_round(x, 3, 4, 9, 14);
+  }
+  for (int k = 0; k < 16; ++k) {
+    Lanes word = x[k] + input[k];
+    for (int block = 0; block < 4; ++block) out[block * 16 + k] = word[block];
+  }
+}
+
+void eight_blocks_portable(const uint32_t* key, uint64_t counter, uint64_t stream, uint32_t* out) {
+  four_blocks(key, counter, stream, out);
+  four_blocks(key, counter + 4, stream, out + 64);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"), always_inline)) inline void quarter_round_avx2(__m256i* x, int a,
+                                                                              int b, int c, int d,
+                                                                              __m256i rot16,
+                                                                              __m256i rot8) {
+  x[a] = _mm256_add_epi32(x[a], x[b]);
+  x[d] = _mm256_shuffle_epi8(_mm256_xor_si256(x[d], x[a]), rot16);
+  x[c] = _mm256_add_epi32(x[c], x[d]);
+  __m256i t = _mm256_xor_si256(x[b], x[c]);
+  x[b] = _mm256_or_si256(_mm256_slli_epi32(t, 12), _mm256_srli_epi32(t, 20));
+  x[a] = _mm256_add_epi32(x[a], x[b]);
+  x[d] = _mm256_shuffle_epi8(_mm256_xor_si256(x[d], x[a]), rot8);
+  x[c] = _mm256_add_epi32(x[c], x[d]);
+  t = _mm256_xor_si256(x[b], x[c]);
+  x[b] = _mm256_or_si256(_mm256_slli_epi32(t, 7), _mm256_srli_epi32(t, 25));
+}
+
+// Eight blocks in the lanes of 256-bit vectors; rotations by 16 and 8 are byte shuffles, and
+// the words are transposed back into block order eight at a time.
+__attribute__((target("avx2"))) void eight_blocks_avx2(const uint32_t* key, uint64_t counter,
+                                                       uint64_t stream, uint32_t* out) {
+  const __m256i rot16 = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 2, 3,
+                                         0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+  const __m256i rot8 = _mm256_setr_epi8(3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14, 3, 0,
+                                        1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14);
+  alignas(32) uint32_t low[8], high[8];
+  for (int block = 0; block < 8; ++block) {
+    uint64_t ctr = counter + static_cast<uint64_t>(block);
+    low[block] = static_cast<uint32_t>(ctr);
+    high[block] = static_cast<uint32_t>(ctr >> 32);
+  }
+  // The input words, rebuilt for the final addition instead of kept beside the state.
+  auto input = [&](int k) __attribute__((target("avx2"))) {
+    static constexpr uint32_t kConstants[4] = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
+    uint32_t word = k < 4    ? kConstants[k]
+                    : k < 12 ? key[k - 4]
+                             : static_cast<uint32_t>(stream >> 32 * (k - 14));
+    if (k == 12) return _mm256_load_si256(reinterpret_cast<const __m256i*>(low));
+    if (k == 13) return _mm256_load_si256(reinterpret_cast<const __m256i*>(high));
+    return _mm256_set1_epi32(static_cast<int>(word));
+  };
+  __m256i x[16];
+  for (int k = 0; k < 16; ++k) x[k] = input(k);
+#pragma GCC unroll 4
+  for (int round = 0; round < 4; ++round) {
+    quarter_round_avx2(x, 0, 4, 8, 12, rot16, rot8);
+    quarter_round_avx2(x, 1, 5, 9, 13, rot16, rot8);
+    quarter_round_avx2(x, 2, 6, 10, 14, rot16, rot8);
+    quarter_round_avx2(x, 3, 7, 11, 15, rot16, rot8);
+    quarter_round_avx2(x, 0, 5, 10, 15, rot16, rot8);
+    quarter_round_avx2(x, 1, 6, 11, 12, rot16, rot8);
+    quarter_round_avx2(x, 2, 7, 8, 13, rot16, rot8);
+    quarter_round_avx2(x, 3, 4, 9, 14, rot16, rot8);
+  }
+  for (int k = 0; k < 16; ++k) x[k] = _mm256_add_epi32(x[k], input(k));
+  for (int half = 0; half < 2; ++half) {
+    const __m256i* r = x + 8 * half;
+    __m256i t[8], u[8];
+    for (int i = 0; i < 8; i += 2) {
+      t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
+      t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+      u[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+      u[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+      u[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+      u[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    // u[j] holds words 0-3 (of this half) of blocks j and j + 4; u[j + 4] words 4-7.
+    for (int j = 0; j < 4; ++j) {
+      auto* first = reinterpret_cast<__m256i*>(out + 16 * j + 8 * half);
+      auto* second = reinterpret_cast<__m256i*>(out + 16 * (j + 4) + 8 * half);
+      _mm256_storeu_si256(first, _mm256_permute2x128_si256(u[j], u[j + 4], 0x20));
+      _mm256_storeu_si256(second, _mm256_permute2x128_si256(u[j], u[j + 4], 0x31));
+    }
+  }
+}
+#endif
+
+/// The first k < m whose 64-bit draw (words 2k and 2k + 1) is below thresholds[k], or m.
+size_t first_below_portable(const uint32_t* words, const uint64_t* thresholds, size_t m) {
+  for (size_t k = 0; k < m; ++k) {
+    uint64_t value;
+    std::memcpy(&value, words + 2 * k, sizeof value);
+    if (value < thresholds[k]) return k;
+  }
+  return m;
+}
+
+#if defined(__x86_64__)
+// Eight draws per step: an unsigned comparison is a signed one after flipping the top bits.
+__attribute__((target("avx2"))) size_t first_below_avx2(const uint32_t* words,
+                                                        const uint64_t* thresholds, size_t m) {
+  const __m256i top = _mm256_set1_epi64x(INT64_MIN);
+  auto below = [&](size_t k) __attribute__((target("avx2"))) {
+    __m256i value = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + 2 * k));
+    __m256i limit = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(thresholds + k));
+    return _mm256_cmpgt_epi64(_mm256_xor_si256(limit, top), _mm256_xor_si256(value, top));
+  };
+  size_t k = 0;
+  for (; k + 8 <= m; k += 8) {
+    __m256i low = below(k), high = below(k + 4);
+    if (!_mm256_testz_si256(_mm256_or_si256(low, high), _mm256_or_si256(low, high))) {
+      int mask = _mm256_movemask_pd(_mm256_castsi256_pd(low)) |
+                 (_mm256_movemask_pd(_mm256_castsi256_pd(high)) << 4);
+      return k + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+  }
+  return k + first_below_portable(words + 2 * k, thresholds + k, m - k);
+}
+#endif
+
+using FirstBelow = size_t (*)(const uint32_t*, const uint64_t*, size_t);
+
+FirstBelow choose_first_below() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return first_below_avx2;
+#endif
+  return first_below_portable;
+}
+
+const FirstBelow first_below = choose_first_below();
+
+using EightBlocks = void (*)(const uint32_t*, uint64_t, uint64_t, uint32_t*);
+
+EightBlocks choose_eight_blocks() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return eight_blocks_avx2;
+#endif
+  return eight_blocks_portable;
+}
+
+const EightBlocks eight_blocks = choose_eight_blocks();
 
 }  // namespace
 
@@ -68,40 +245,35 @@ ChaCha8Rng ChaCha8Rng::from_os_rng() {
 }
 
 void ChaCha8Rng::refill() {
-  Lanes input[16];
-  const uint32_t constants[4] = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
-  for (int k = 0; k < 4; ++k) input[k] = Lanes{} + constants[k];
-  for (int k = 0; k < 8; ++k) input[4 + k] = Lanes{} + key_[static_cast<size_t>(k)];
-  for (uint32_t block = 0; block < 4; ++block) {
-    uint64_t ctr = counter_ + block;
-    input[12][block] = static_cast<uint32_t>(ctr);
-    input[13][block] = static_cast<uint32_t>(ctr >> 32);
+  eight_blocks(key_.data(), counter_, stream_, buffer_.data());
+  counter_ += 8;
+}
+
+size_t ChaCha8Rng::draw_until_below(const uint64_t* thresholds, size_t n, bool& fired) {
+  fired = false;
+  size_t i = 0;
+  while (i < n) {
+    if (pos_ >= kBufferWords - 1) {
+      fired = next_u64() < thresholds[i++];
+      if (fired) return i;
+      continue;
+    }
+    size_t m = std::min<size_t>((kBufferWords - pos_) / 2, n - i);
+    size_t k = first_below(buffer_.data() + pos_, thresholds + i, m);
+    if (k < m) {
+      pos_ += static_cast<uint32_t>(2 * (k + 1));
+      fired = true;
+      return i + k + 1;
+    }
+    pos_ += static_cast<uint32_t>(2 * m);
+    i += m;
   }
-  input[14] = Lanes{} + static_cast<uint32_t>(stream_);
-  input[15] = Lanes{} + static_cast<uint32_t>(stream_ >> 32);
-  Lanes x[16];
-  std::memcpy(x, input, sizeof x);
-  for (int round = 0; round < 4; ++round) {
-    quarter_round(x, 0, 4, 8, 12);
-    quarter_round(x, 1, 5, 9, 13);
-    quarter_round(x, 2, 6, 10, 14);
-    quarter_round(x, 3, 7, 11, 15);
-    quarter_round(x, 0, 5, 10, 15);
-    quarter_round(x, 1, 6, 11, 12);
-    quarter_round(x, 2, 7, 8, 13);
-    quarter_round(x, 3, 4, 9, 14);
-  }
-  for (int k = 0; k < 16; ++k) {
-    Lanes out = x[k] + input[k];
-    for (int block = 0; block < 4; ++block)
-      buffer_[static_cast<size_t>(block * 16 + k)] = out[block];
-  }
-  counter_ += 4;
+  return i;
 }
 
 uint64_t ChaCha8Rng::next_u64_across_refill() {
-  if (pos_ == 63) {
-    uint64_t low = buffer_[63];
+  if (pos_ == kBufferWords - 1) {
+    uint64_t low = buffer_[kBufferWords - 1];
     refill();
     pos_ = 1;
     return low | (uint64_t{buffer_[0]} << 32);

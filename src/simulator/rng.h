@@ -1,15 +1,21 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace velkor {
 
-/// ChaCha with 8 rounds used as a block generator: each refill computes four 64-byte blocks into
-/// a 64-word buffer. Every draw of the simulator and the sampler comes from here, so a seed fixes
+/// ChaCha with 8 rounds used as a block generator: each refill computes eight consecutive
+/// 64-byte blocks into a 128-word buffer (in 256-bit vectors where the processor has AVX2,
+/// otherwise four blocks at a time); draws read the words in stream order, so the buffer size
+/// never shows. Every draw of the simulator and the sampler comes from here, so a seed fixes
 /// every outcome.
 class ChaCha8Rng {
  public:
+  /// Words produced by one refill: eight blocks of sixteen.
+  static constexpr uint32_t kBufferWords = 128;
+
   /// Key from eight steps of a permuted congruential generator started at `seed`.
   static ChaCha8Rng seed_from_u64(uint64_t seed);
   /// Key of 32 bytes from the operating system's entropy source; throws InternalError
@@ -19,7 +25,7 @@ class ChaCha8Rng {
   static ChaCha8Rng from_key(const std::array<uint32_t, 8>& key);
 
   uint32_t next_u32() {
-    if (pos_ >= 64) [[unlikely]] {
+    if (pos_ >= kBufferWords) [[unlikely]] {
       refill();
       pos_ = 0;
     }
@@ -27,13 +33,18 @@ class ChaCha8Rng {
   }
   /// Low half first; a draw with one word left straddles the refill.
   uint64_t next_u64() {
-    if (pos_ < 63) [[likely]] {
+    if (pos_ < kBufferWords - 1) [[likely]] {
       uint64_t v = buffer_[pos_] | (uint64_t{buffer_[pos_ + 1]} << 32);
       pos_ += 2;
       return v;
     }
     return next_u64_across_refill();
   }
+  /// Makes up to `n` next_u64 draws, comparing draw i with thresholds[i], and stops after the
+  /// first draw below its threshold. Returns the number of draws made; `fired` tells whether the
+  /// last one was below. The same draws as n calls of next_u64, compared several at a time
+  /// straight from the buffer.
+  size_t draw_until_below(const uint64_t* thresholds, size_t n, bool& fired);
   /// Uniform in [low, high) for 8-bit bounds, by widening multiplication with one retry draw.
   uint8_t uniform_u8(uint8_t low, uint8_t high);
   /// Uniform in the closed range [low, high].
@@ -59,11 +70,11 @@ class ChaCha8Rng {
   uint64_t next_u64_across_refill();
   [[noreturn]] static void throw_outside_unit_range(double p);
 
-  std::array<uint32_t, 64> buffer_{};
+  std::array<uint32_t, kBufferWords> buffer_{};
   std::array<uint32_t, 8> key_{};
   uint64_t counter_ = 0;
   uint64_t stream_ = 0;
-  uint32_t pos_ = 64;
+  uint32_t pos_ = kBufferWords;
 };
 
 }  // namespace velkor

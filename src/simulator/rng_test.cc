@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <vector>
+
 namespace velkor {
 namespace {
 
@@ -31,10 +34,11 @@ TEST(ChaCha8Rng, TopBitsOfFirstDraws) {
 TEST(ChaCha8Rng, StraddlingDrawJoinsTwoBuffers) {
   ChaCha8Rng a = ChaCha8Rng::seed_from_u64(7), b = a;
   std::vector<uint32_t> words;
-  for (int i = 0; i < 128; ++i) words.push_back(b.next_u32());
-  for (int i = 0; i < 63; ++i) a.next_u32();
-  EXPECT_EQ(a.next_u64(), words[63] | (uint64_t{words[64]} << 32));
-  EXPECT_EQ(a.next_u32(), words[65]);
+  constexpr uint32_t n = ChaCha8Rng::kBufferWords;
+  for (uint32_t i = 0; i < 2 * n; ++i) words.push_back(b.next_u32());
+  for (uint32_t i = 0; i + 1 < n; ++i) a.next_u32();
+  EXPECT_EQ(a.next_u64(), words[n - 1] | (uint64_t{words[n]} << 32));
+  EXPECT_EQ(a.next_u32(), words[n + 1]);
 }
 
 TEST(ChaCha8Rng, DrawCounts) {
@@ -52,6 +56,33 @@ TEST(ChaCha8Rng, DrawCounts) {
   EXPECT_EQ(rng, ref);
   double d = rng.uniform_double();
   EXPECT_EQ(d, static_cast<double>(ref.next_u64() >> 11) * 0x1p-53);
+}
+
+// Batched comparisons must make exactly the draws, and find exactly the first draw below its
+// threshold, that one next_u64 per comparison would, from even and odd buffer positions alike.
+TEST(ChaCha8Rng, DrawUntilBelowMatchesSingleDraws) {
+  std::vector<uint64_t> thresholds(700);
+  for (size_t i = 0; i < thresholds.size(); ++i) thresholds[i] = (i % 37 == 5) ? ~0ull : 1ull << 58;
+  for (int skip = 0; skip < 3; ++skip) {
+    ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(9), ref = rng;
+    for (int i = 0; i < skip; ++i) EXPECT_EQ(rng.next_u32(), ref.next_u32());
+    for (size_t i = 0; i < thresholds.size();) {
+      size_t expected = 0;
+      bool expected_fired = false;
+      while (i + expected < thresholds.size() && !expected_fired) {
+        expected_fired = ref.next_u64() < thresholds[i + expected++];
+      }
+      bool fired;
+      EXPECT_EQ(rng.draw_until_below(thresholds.data() + i, thresholds.size() - i, fired),
+                expected);
+      EXPECT_EQ(fired, expected_fired);
+      EXPECT_EQ(rng, ref);
+      i += expected;
+      if (i % 3 == 0) {
+        EXPECT_EQ(rng.next_u32(), ref.next_u32());
+      }
+    }
+  }
 }
 
 TEST(ChaCha8Rng, RangesStayInBounds) {
