@@ -117,6 +117,9 @@ Expected<CircuitSampler, MeasurementError> CircuitSampler::build(
   sampler.reference_observables_.assign(executor.observables().begin(),
                                         executor.observables().end());
   sampler.rng_ = seed ? ChaCha8Rng::seed_from_u64(*seed) : ChaCha8Rng::from_os_rng();
+  sampler.compiled_ = CompiledSampler::compile(
+      sampler.instructions_, sampler.qubits_.size(), sampler.num_observables(),
+      sampler.reference_detectors_, sampler.postselected_, poll);
   return sampler;
 }
 
@@ -185,17 +188,25 @@ Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_rows(
     poll.step();
     FaultMode mode = Probabilistic{};
     if (num_faults) mode = choose_fault_sites(rng_, num_fault_sites_, *num_faults, chosen);
+    // Both paths expose the last accepted shot's rows the same way.
+    auto write = [&](const auto& rows) {
+      for (size_t i = 0; i < observables.size(); ++i) {
+        observables[i] = rows.observables()[i] ^ reference_observables_[i];
+      }
+      sink.write_shot(format.measurements ? rows.record() : std::span<const uint8_t>{},
+                      rows.detectors(), observables, rows.exp_vals());
+    };
+    if (compiled_) {
+      if (compiled_->run(rng_, std::get_if<Fixed>(&mode), poll)) write(*compiled_);
+      continue;
+    }
     ShotOutcome outcome = executor.run(rng_, std::move(mode), reference_detectors_, postselected_);
     if (Failed* failed = std::get_if<Failed>(&outcome)) {
       return unexpected(MeasurementError{with_original_qubit(std::move(failed->message), qubits_),
                                          shot, failed->measurement});
     }
     if (std::holds_alternative<Discarded>(outcome)) continue;
-    for (size_t i = 0; i < observables.size(); ++i) {
-      observables[i] = executor.observables()[i] ^ reference_observables_[i];
-    }
-    sink.write_shot(format.measurements ? executor.record() : std::span<const uint8_t>{},
-                    executor.detectors(), observables, executor.exp_vals());
+    write(executor);
   }
   return std::move(sink).finish(shots);
 }

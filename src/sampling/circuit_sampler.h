@@ -12,6 +12,7 @@
 #include "base/expected.h"
 #include "base/interrupt.h"
 #include "circuit/circuit.h"
+#include "sampling/compiled/compiled_sampler.h"
 #include "sampling/sample_sink.h"
 #include "simulator/measurement_error.h"
 #include "simulator/rng.h"
@@ -64,10 +65,11 @@ class CircuitSampler {
   /// Why fixed-fault sampling with `k` faults is refused, or nothing when it is allowed.
   std::optional<std::string> fixed_fault_error(uint64_t k) const;
 
-  /// Whether sampling runs a compiled program instead of interpreting the circuit shot by shot.
-  bool compiled() const { return false; }
+  /// Whether sampling runs a compiled program instead of interpreting the circuit shot by shot
+  /// (circuits without T, T_DAG and CCZ); both give the same samples.
+  bool compiled() const { return compiled_.has_value(); }
   /// Makes every later sampling call interpret the circuit shot by shot (for comparisons).
-  void use_general_path() {}
+  void use_general_path() { compiled_.reset(); }
 
   /// Samples `shots` shots: each fails independently at its fault sites, or, with `num_faults`,
   /// exactly that many uniformly chosen sites fail. Detectors and observables are reported
@@ -110,6 +112,7 @@ class CircuitSampler {
   size_t num_exp_vals_ = 0;
   ChaCha8Rng rng_;
   bool has_pauli_channels_ = false;
+  std::optional<CompiledSampler> compiled_;
 };
 
 }  // namespace velkor

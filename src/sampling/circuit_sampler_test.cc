@@ -80,8 +80,14 @@ TEST(CircuitSampler, EveryLongPhaseAsksTheInterruptCheck) {
   EXPECT_THROW((void)Circuit::try_parse(block, stop), Interrupted);
   EXPECT_THROW((void)CircuitSampler::from_circuit_with_options(parse(block), 7, {}, stop),
                Interrupted);
-  CircuitSampler sampler = build(block);
-  EXPECT_THROW((void)sampler.sample_with(1, std::nullopt, {}, stop), Interrupted);
+  CircuitSampler interpreted = build(block);
+  interpreted.use_general_path();
+  EXPECT_THROW((void)interpreted.sample_with(1, std::nullopt, {}, stop), Interrupted);
+  // A compiled shot's work is its draws.
+  CircuitSampler compiled = build("REPEAT 20000 {\nX_ERROR(0.1) 0\n}\nM 0\n");
+  EXPECT_TRUE(compiled.compiled());
+  EXPECT_THROW((void)compiled.sample_with(1, std::nullopt, {}, stop), Interrupted);
+  EXPECT_THROW((void)compiled.sample_with(1, 1, {}, stop), Interrupted);
 }
 
 // A check that never fires changes nothing.
