@@ -102,7 +102,8 @@ def main() -> None:
                 line += f" {peers[-1] * 1e6:9.3f} {peers[-1] / ours[-1]:11.4f}"
             print(line, flush=True)
         if len(distances) > 1:
-            summary = f"{kind:10s} growth exponent in d: velkor {growth_exponent(distances, ours):.2f}"
+            exponent = growth_exponent(distances, ours)
+            summary = f"{kind:10s} growth exponent in d: velkor {exponent:.2f}"
             if peers:
                 summary += f", stim {growth_exponent(distances, peers):.2f}"
             print(summary)
