@@ -106,11 +106,11 @@ __attribute__((target("avx2"))) void eight_blocks_avx2(const uint32_t* key, uint
   // The input words, rebuilt for the final addition instead of kept beside the state.
   auto input = [&](int k) __attribute__((target("avx2"))) {
     static constexpr uint32_t kConstants[4] = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
-    uint32_t word = k < 4    ? kConstants[k]
-                    : k < 12 ? key[k - 4]
-                             : static_cast<uint32_t>(stream >> 32 * (k - 14));
     if (k == 12) return _mm256_load_si256(reinterpret_cast<const __m256i*>(low));
     if (k == 13) return _mm256_load_si256(reinterpret_cast<const __m256i*>(high));
+    uint32_t word = k < 4    ? kConstants[k]
+                    : k < 12 ? key[k - 4]
+                             : static_cast<uint32_t>(stream >> (32 * (k - 14)));
     return _mm256_set1_epi32(static_cast<int>(word));
   };
   __m256i x[16];
