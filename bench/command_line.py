@@ -12,7 +12,6 @@ figures for one bit-packed `CircuitSampler.sample` call of as many shots in a fr
 """
 
 import argparse
-import importlib.util
 import os
 import pathlib
 import subprocess
@@ -21,15 +20,9 @@ import tempfile
 import time
 
 import velkor
+from shared_circuits import load_generators
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-
-
-def load_generators(path: pathlib.Path):
-    spec = importlib.util.spec_from_file_location("bench_circuits", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module.GENERATORS
 
 
 API_CALL = ("import sys, velkor; velkor.CircuitSampler(open(sys.argv[1]).read(), seed=1)"

@@ -15,24 +15,17 @@ the Clifford surface circuit, since stim cannot read T gates. Each figure is the
 """
 
 import argparse
-import importlib.util
 import math
 import pathlib
 import sys
 import time
 
 import velkor
+from shared_circuits import load_generators
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 DEFAULT_DISTANCES = {"rep": [3, 5, 7, 9, 11], "surface": [3, 5, 7, 9], "t-surface": [3, 5, 7, 9]}
 PEER_KIND = {"rep": "rep", "surface": "surface", "t-surface": "surface"}
-
-
-def load_generators(path: pathlib.Path):
-    spec = importlib.util.spec_from_file_location("bench_circuits", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module.GENERATORS
 
 
 def seconds_per_shot(sample, budget: float, rounds: int) -> float:

@@ -21,7 +21,6 @@ machine gives this session the same CPU share however many threads it runs.
 """
 
 import argparse
-import importlib.util
 import math
 import os
 import pathlib
@@ -29,15 +28,9 @@ import sys
 import time
 
 import velkor
+from shared_circuits import load_generators
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-
-
-def load_generators(path: pathlib.Path):
-    spec = importlib.util.spec_from_file_location("bench_circuits", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module.GENERATORS
 
 
 def shots_per_second(run, shots: int) -> float:
