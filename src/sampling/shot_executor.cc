@@ -6,6 +6,7 @@
 #include "base/capacity_error.h"
 #include "base/checked_size.h"
 #include "base/internal_error.h"
+#include "base/overloaded.h"
 #include "simulator/gates/gates.h"
 #include "simulator/measurements/measure_x.h"
 #include "simulator/measurements/measure_z.h"
@@ -15,13 +16,6 @@
 
 namespace velkor {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 void apply_gate(Simulator& sim, const Gate& gate) {
   const auto& q = gate.targets;

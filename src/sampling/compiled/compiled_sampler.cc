@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <array>
 
+#include "base/overloaded.h"
 #include "bits/words.h"
 #include "sampling/compiled/symbolic_state.h"
 
 namespace velkor {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 // The symbolic state is two affine functions per qubit at most; past this many bytes the
 // interpreter is the better choice.
