@@ -6,15 +6,15 @@
 
 namespace velkor {
 
-/// ChaCha with 8 rounds used as a block generator: each refill computes eight consecutive
-/// 64-byte blocks into a 128-word buffer (in 256-bit vectors where the processor has AVX2,
-/// otherwise four blocks at a time); draws read the words in stream order, so the buffer size
-/// never shows. Every draw of the simulator and the sampler comes from here, so a seed fixes
-/// every outcome.
+/// ChaCha with 8 rounds used as a block generator: each refill computes sixteen consecutive
+/// 64-byte blocks into a 256-word buffer (in 512-bit vectors where the processor has AVX-512,
+/// else eight at a time in 256-bit vectors with AVX2, else four at a time); draws read the words
+/// in stream order, so the buffer size never shows. Every draw of the simulator and the sampler
+/// comes from here, so a seed fixes every outcome.
 class ChaCha8Rng {
  public:
-  /// Words produced by one refill: eight blocks of sixteen.
-  static constexpr uint32_t kBufferWords = 128;
+  /// Words produced by one refill: sixteen blocks of sixteen.
+  static constexpr uint32_t kBufferWords = 256;
 
   /// Key from eight steps of a permuted congruential generator started at `seed`.
   static ChaCha8Rng seed_from_u64(uint64_t seed);
