@@ -272,33 +272,29 @@ const FirstBelow first_below = choose_first_below();
 
 using Blocks = void (*)(const uint32_t*, uint64_t, uint64_t, uint32_t*);
 
-Blocks choose_eight_blocks() {
-#if defined(__x86_64__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return eight_blocks_avx2;
-#endif
-  return eight_blocks_portable;
-}
-
-const Blocks eight_blocks = choose_eight_blocks();
-
+template <Blocks kEight>
 void sixteen_blocks_from_eight(const uint32_t* key, uint64_t counter, uint64_t stream,
                                uint32_t* out) {
-  eight_blocks(key, counter, stream, out);
-  eight_blocks(key, counter + 8, stream, out + 128);
+  kEight(key, counter, stream, out);
+  kEight(key, counter + 8, stream, out + 128);
 }
 
-Blocks choose_sixteen_blocks() {
-#if defined(__x86_64__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return sixteen_blocks_avx512;
-#endif
-  return sixteen_blocks_from_eight;
-}
-
-const Blocks sixteen_blocks = choose_sixteen_blocks();
+// The fastest kernel this processor runs.
+const Blocks sixteen_blocks = available_chacha8_kernels().back();
 
 }  // namespace
+
+std::vector<ChaCha8Kernel> available_chacha8_kernels() {
+  std::vector<ChaCha8Kernel> kernels{sixteen_blocks_from_eight<eight_blocks_portable>};
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) {
+    kernels.push_back(sixteen_blocks_from_eight<eight_blocks_avx2>);
+  }
+  if (__builtin_cpu_supports("avx512f")) kernels.push_back(sixteen_blocks_avx512);
+#endif
+  return kernels;
+}
 
 ChaCha8Rng ChaCha8Rng::from_key(const std::array<uint32_t, 8>& key) {
   ChaCha8Rng rng;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace velkor {
 
@@ -76,5 +77,12 @@ class ChaCha8Rng {
   uint64_t stream_ = 0;
   uint32_t pos_ = kBufferWords;
 };
+
+/// A refill kernel: sixteen consecutive blocks from `counter` into `out` (256 words).
+using ChaCha8Kernel = void (*)(const uint32_t* key, uint64_t counter, uint64_t stream,
+                               uint32_t* out);
+/// Every refill kernel this processor can run (portable, then AVX2, then AVX-512), so that tests
+/// can check that they all produce the same words as the one in use.
+std::vector<ChaCha8Kernel> available_chacha8_kernels();
 
 }  // namespace velkor

@@ -31,6 +31,26 @@ TEST(ChaCha8Rng, TopBitsOfFirstDraws) {
   EXPECT_EQ(ChaCha8Rng::seed_from_u64(42).next_u64(), 0xae90bfb5395d5ba1ull);
 }
 
+TEST(ChaCha8Rng, EveryKernelMakesTheSameWords) {
+  std::array<uint32_t, 8> key{0xf973f2ec, 0x45cdb581, 0x7346f087, 0xad6cad06,
+                              0xe3a3d0d0, 0x67e71733, 0x72ea9bf2, 0xfe7d8ad7};
+  std::vector<ChaCha8Kernel> kernels = available_chacha8_kernels();
+  // Counters that carry into the high word inside a refill, and a stream in both halves.
+  for (uint64_t counter : {uint64_t{0}, uint64_t{0xfffffff8}, ~uint64_t{0} - 5}) {
+    std::vector<uint32_t> expected(256), got(256);
+    kernels[0](key.data(), counter, 0x0123456789abcdefull, expected.data());
+    for (size_t k = 1; k < kernels.size(); ++k) {
+      kernels[k](key.data(), counter, 0x0123456789abcdefull, got.data());
+      EXPECT_EQ(got, expected) << "kernel " << k << ", counter " << counter;
+    }
+  }
+  ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(0);
+  std::vector<uint32_t> words(256), first(256);
+  for (uint32_t& word : words) word = rng.next_u32();
+  kernels[0](ChaCha8Rng::seed_from_u64(0).key().data(), 0, 0, first.data());
+  EXPECT_EQ(words, first);
+}
+
 TEST(ChaCha8Rng, StraddlingDrawJoinsTwoBuffers) {
   ChaCha8Rng a = ChaCha8Rng::seed_from_u64(7), b = a;
   std::vector<uint32_t> words;
