@@ -29,9 +29,9 @@ def status(field):
             return int(line.split()[1]) * 1024
     raise RuntimeError(field)
 
-spec = importlib.util.spec_from_file_location("bench_circuits", sys.argv[1])
-circuits = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(circuits)
+loader = importlib.util.spec_from_file_location("bench_circuits", sys.argv[1])
+circuits = importlib.util.module_from_spec(loader)
+loader.loader.exec_module(circuits)
 make, distance, rounds, method, packing, shots = sys.argv[2:]
 text = getattr(circuits, make)(int(distance), int(rounds), 1e-3)
 sampler = velkor.CircuitSampler(text, seed=1)
