@@ -1,5 +1,5 @@
-"""Shared and exclusive claims on a Simulator: a conflicting call fails at once with
-RuntimeError and changes nothing; every exit path releases its claim."""
+"""Shared and exclusive claims on a Simulator and a CircuitSampler: a conflicting call fails at
+once with RuntimeError and changes nothing; every exit path releases its claim."""
 
 import threading
 import time
@@ -7,7 +7,7 @@ import time
 import numpy as np
 import pytest
 
-from velkor import Simulator
+from velkor import CircuitSampler, Simulator
 
 
 class CallsBack:
@@ -47,6 +47,19 @@ def test_conflicting_claims_fail_at_once(outer, inner, message):
     assert sim.num_qubits == 0  # neither call changed anything
     sim.x(0)  # and both claims were released
     assert sim.peek_probability(0) == 1.0
+
+
+@pytest.mark.parametrize("inner, message", [
+    (lambda s: s.num_qubits, "Already mutably borrowed"),
+    (lambda s: repr(s), "Already mutably borrowed"),
+    (lambda s: s.sample(1), "Already borrowed"),
+])
+def test_sampling_claims_the_sampler(inner, message):
+    sampler = CircuitSampler("M 0", seed=1)
+    with pytest.raises(RuntimeError) as raised:
+        sampler.sample(CallsBack(lambda: inner(sampler), 1))
+    assert str(raised.value) == message
+    assert sampler.sample(1).measurements.shape == (1, 1)
 
 
 def test_shared_claims_coexist():

@@ -13,7 +13,7 @@ import numpy as np
 import pytest
 
 import velkor
-from velkor import _core
+from velkor import CircuitSampler, _core
 
 # Every method of this class with its text signature.
 SIGNATURES = {
@@ -173,31 +173,47 @@ def test_binding_error_texts(call, message):
     assert not hasattr(error.value, "__notes__")
 
 
-@pytest.mark.parametrize("call, error_type, parameter", [
-    (lambda sim: sim.x("0"), TypeError, "targets"),
-    (lambda sim: sim.x(0, 1.0), TypeError, "targets"),
-    (lambda sim: sim.cnot(0, 2**63), OverflowError, "targets"),
-    (lambda sim: sim.measure(None), TypeError, "target"),
-    (lambda sim: sim.peek_probability(-2**63 - 1), OverflowError, "target"),
-    (lambda sim: sim.state_vector(endian=b"big"), TypeError, "endian"),
-    (lambda sim: sim.copy(copy_rng=1), TypeError, "copy_rng"),
-    (lambda sim: sim.copy(seed=-1), OverflowError, "seed"),
-    (lambda sim: sim.copy(seed=2**64), OverflowError, "seed"),
-    (lambda sim: _core.Simulator(seed=1.0), TypeError, "seed"),
-    (lambda sim: _core.Simulator(seed="1"), TypeError, "seed"),
-    (lambda sim: sim.measure_x(1.5), TypeError, "target"),
-    (lambda sim: sim.x_error("0", p=0.5), TypeError, "targets"),
-    (lambda sim: sim.depolarize2(0, 1, p="0.5"), TypeError, "p"),
-    (lambda sim: sim.depolarize1(0, p=None), TypeError, "p"),
-    (lambda sim: sim.measure_observable(b"X"), TypeError, "observable"),
-    (lambda sim: sim.peek_observable_expectation(None), TypeError, "observable"),
-    (lambda sim: sim.measure_observable("X", flip_probability=None), TypeError, "flip_probability"),
+# Conversion errors name the parameter in a note; those of CircuitSampler come before the text
+# is parsed (its "H 0" would be refused).
+@pytest.mark.parametrize("call, error_type, parameter, message", [
+    (lambda sim: sim.x("0"), TypeError, "targets", None),
+    (lambda sim: sim.x(0, 1.0), TypeError, "targets", None),
+    (lambda sim: sim.cnot(0, 2**63), OverflowError, "targets", None),
+    (lambda sim: sim.measure(None), TypeError, "target", None),
+    (lambda sim: sim.peek_probability(-2**63 - 1), OverflowError, "target", None),
+    (lambda sim: sim.state_vector(endian=b"big"), TypeError, "endian", None),
+    (lambda sim: sim.copy(copy_rng=1), TypeError, "copy_rng", None),
+    (lambda sim: sim.copy(seed=-1), OverflowError, "seed", None),
+    (lambda sim: sim.copy(seed=2**64), OverflowError, "seed", None),
+    (lambda sim: _core.Simulator(seed=1.0), TypeError, "seed", None),
+    (lambda sim: _core.Simulator(seed="1"), TypeError, "seed", None),
+    (lambda sim: sim.measure_x(1.5), TypeError, "target", None),
+    (lambda sim: sim.x_error("0", p=0.5), TypeError, "targets", None),
+    (lambda sim: sim.depolarize2(0, 1, p="0.5"), TypeError, "p", None),
+    (lambda sim: sim.depolarize1(0, p=None), TypeError, "p", None),
+    (lambda sim: sim.measure_observable(b"X"), TypeError, "observable", None),
+    (lambda sim: sim.peek_observable_expectation(None), TypeError, "observable", None),
+    (lambda sim: sim.measure_observable("X", flip_probability=None), TypeError,
+     "flip_probability", None),
+    (lambda sim: CircuitSampler(b"M 0"), TypeError, "circuit", "must be str, not bytes"),
+    (lambda sim: CircuitSampler("H 0", postselect="0"), TypeError, "postselect",
+     "Can't extract `str` to `Vec`"),
+    (lambda sim: CircuitSampler("H 0", postselect=[0.5]), TypeError, "postselect", None),
+    (lambda sim: CircuitSampler("H 0", postselect={0}), TypeError, "postselect",
+     "must be a sequence of int, not set"),
+    (lambda sim: CircuitSampler("H 0", postselect=[2**63]), OverflowError, "postselect", None),
+    (lambda sim: CircuitSampler("M 0\nDETECTOR rec[-1]", postselect=[5, "x"]), TypeError,
+     "postselect", None),
+    (lambda sim: CircuitSampler("H 0", postselect=range(2**63 - 1, 2**63 + 1)), OverflowError,
+     "postselect", None),
+    (lambda sim: CircuitSampler("H 0", seed=-1), OverflowError, "seed", None),
 ])
-def test_conversion_errors_carry_a_note(call, error_type, parameter):
+def test_conversion_errors_carry_a_note(call, error_type, parameter, message):
     sim = _core.Simulator(seed=1)
     with pytest.raises(error_type) as error:
         call(sim)
     assert error.value.__notes__ == [f"while processing '{parameter}'"]
+    assert message is None or str(error.value) == message
     assert sim.num_qubits == 0
 
 
@@ -206,8 +222,10 @@ def test_conversion_errors_carry_a_note(call, error_type, parameter):
     (lambda sim: sim.x(True), 2), (lambda sim: sim.copy(copy_rng=np.True_), 0),
     (lambda sim: sim.copy(copy_rng=np.False_), 0), (lambda sim: sim.copy(seed=np.uint64(7)), 0),
     (lambda sim: _core.Simulator(seed=2**64 - 1), 0), (lambda sim: _core.Simulator(seed=None), 0),
+    *[(lambda sim, p=p: (sim.x_error(0, p=p), sim.measure_observable("Z", flip_probability=p)), 1)
+      for p in [1, True, np.float32(0.25), np.float64(0.5), 0.0]],
 ])
-def test_integer_and_bool_likes_are_accepted(call, num_qubits):
+def test_integer_bool_and_real_likes_are_accepted(call, num_qubits):
     sim = _core.Simulator(seed=1)
     call(sim)
     assert sim.num_qubits == num_qubits

@@ -146,30 +146,20 @@ def test_packed_column_eight_is_the_low_bit_of_byte_one():
 # ---- Reference-relative values.
 
 
-def test_observable_relative_to_reference():
-    result = CircuitSampler("X 0\nM 0\nOBSERVABLE_INCLUDE(0) rec[-1]").sample(5)
-    assert result.measurements.all() and not result.observables.any()
-
-
-def test_unnamed_observables_are_zero():
-    result = CircuitSampler(noisy_bits(1) + "\nOBSERVABLE_INCLUDE(3) rec[-1]", seed=2).sample(64)
-    assert not result.observables[:, :3].any()
-    np.testing.assert_array_equal(result.observables[:, 3], result.measurements[:, 0])
-
-
-def test_observable_parities_accumulate():
-    circuit = noisy_bits(3) + "\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]\n"
-    circuit += "OBSERVABLE_INCLUDE(0) rec[-3]"
-    result = CircuitSampler(circuit, seed=4).sample(64)
-    np.testing.assert_array_equal(result.observables[:, 0], result.measurements.sum(axis=1) % 2)
-
-
-def test_noiseless_detectors_are_zero_while_records_show_outcomes():
-    circuit = "RX 0\nCX 0 1\nM 0 1\nDETECTOR rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]"
-    result = CircuitSampler(circuit, seed=9).sample(200)
-    assert not result.detectors.any() and not result.observables.any()
-    assert 0 < result.measurements[:, 0].sum() < 200
-    np.testing.assert_array_equal(result.measurements[:, 0], result.measurements[:, 1])
+@pytest.mark.parametrize("circuit, expected", [
+    ("X 0\nM 0\nOBSERVABLE_INCLUDE(0) rec[-1]", lambda m: ([], [m[0] ^ 1])),
+    (noisy_bits(1) + "\nOBSERVABLE_INCLUDE(3) rec[-1]", lambda m: ([], [0, 0, 0, m[0]])),
+    (noisy_bits(3) + "\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-3]",
+     lambda m: ([], [m[0] ^ m[1] ^ m[2]])),
+    ("RX 0\nCX 0 1\nM 0 1\nDETECTOR rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-1] rec[-2]",
+     lambda m: ([0], [0])),
+    ("X 0\nX_ERROR(0.5) 0\nM 0\nDETECTOR rec[-1]", lambda m: ([m[0] ^ 1], [])),
+])
+@pytest.mark.parametrize("seed", [None, 9])
+def test_detectors_and_observables_are_parities_relative_to_the_reference(circuit, expected, seed):
+    result = CircuitSampler(circuit, seed=seed).sample(100)
+    got = zip(result.detectors.astype(int).tolist(), result.observables.astype(int).tolist())
+    assert list(got) == [expected(m) for m in result.measurements.astype(int).tolist()]
 
 
 def test_random_detector_is_compared_with_one_reference_draw():
@@ -224,11 +214,6 @@ def test_probabilities_zero_and_one_draw_nothing():
         np.testing.assert_array_equal(result.measurements[:, 1], expected)
 
 
-def test_depolarizing_fault_is_uniform_over_non_identity_paulis():
-    result = CircuitSampler("DEPOLARIZE1(1) 0\nM 0", seed=11).sample(30000)
-    assert abs(result.measurements.mean() - 2 / 3) < 0.015
-
-
 def test_exp_vals_are_exact_and_see_the_noise_so_far():
     circuit = "RX 0\nT 0\nEXP_VAL X0 Y0 Z0\nX_ERROR(1) 1\nEXP_VAL Z1 Z0*Z1"
     result = CircuitSampler(circuit, seed=1).sample(2)
@@ -277,31 +262,9 @@ def test_discarded_shot_stops_drawing_at_its_detector():
 # ---- Fixed-fault sampling.
 
 
-@pytest.mark.parametrize("k", range(7))
-def test_num_faults_places_exactly_k_faults(k):
-    result = CircuitSampler(noisy_bits(6, p=0), seed=k).sample(300, num_faults=k)
-    assert (result.measurements.sum(axis=1) == k).all()
-
-
-def test_fixed_faults_are_a_uniform_subset():
-    result = CircuitSampler(noisy_bits(4, p=0.9), seed=14).sample(6000, num_faults=2)
-    subsets, counts = np.unique(result.measurements, axis=0, return_counts=True)
-    assert len(subsets) == 6 and counts.min() > 850 and counts.max() < 1150
-
-
 def test_all_sites_fault_including_readout_flips():
     result = CircuitSampler("X_ERROR(0) 0\nM(0) 0 1", seed=1).sample(5, num_faults=3)
     assert result.measurements.tolist() == [[False, True]] * 5
-
-
-def test_depolarizing_fixed_fault_draws_a_non_identity_pauli():
-    result = CircuitSampler("DEPOLARIZE1(0) 0\nM 0", seed=15).sample(30000, num_faults=1)
-    assert abs(result.measurements.mean() - 2 / 3) < 0.015
-
-
-def test_zero_faults_ignores_probabilities():
-    result = CircuitSampler("X_ERROR(1) 0\nM 0", seed=1).sample(5, num_faults=0)
-    assert not result.measurements.any()
 
 
 # ---- Exact draws, predicted with an independent model of the generator.
@@ -322,10 +285,12 @@ def test_probabilistic_draws_follow_the_seeded_stream():
     assert result.measurements.tolist() == expected
 
 
-@pytest.mark.parametrize("k", [3, 8])
+@pytest.mark.parametrize("k", [0, 3, 8, 10])
 def test_fixed_fault_sites_are_drawn_by_floyds_method(k):
-    n = 10
-    result = CircuitSampler(noisy_bits(n, p=0), seed=18).sample(100, num_faults=k)
+    # The probabilities are ignored: exactly k of the ten sites fault, an X error always flips
+    # its qubit and a depolarizing one draws a non-identity Pauli.
+    n, circuit = 10, "X_ERROR(1) 0 1 2 3 4\nDEPOLARIZE1(0) 5 6 7 8 9\nM 0 1 2 3 4 5 6 7 8 9"
+    result = CircuitSampler(circuit, seed=18).sample(100, num_faults=k)
     rng = ChaCha8(18)
     expected = []
     for _ in range(100):
@@ -334,7 +299,8 @@ def test_fixed_fault_sites_are_drawn_by_floyds_method(k):
             t = rng.uniform_u8(0, j + 1)  # uniform in [0, j]
             chosen.add(j if t in chosen else t)
         faulted = chosen if k <= n - k else set(range(n)) - chosen
-        expected.append([q in faulted for q in range(n)])
+        expected.append([q in faulted and (q < 5 or rng.uniform_u8(1, 4) in (1, 2))
+                         for q in range(n)])
     assert result.measurements.tolist() == expected
 
 
@@ -415,19 +381,6 @@ def test_reference_refusal():
                                 "(reference measurement 1)")
 
 
-def test_memory_error_before_drawing():
-    sampler = CircuitSampler(noisy_bits(4), seed=22)
-    with pytest.raises(MemoryError, match="^cannot allocate 4611686018427387904 shots of 4 values"):
-        sampler.sample(2**62)
-    fresh = CircuitSampler(noisy_bits(4), seed=22)
-    np.testing.assert_array_equal(sampler.sample(8).measurements, fresh.sample(8).measurements)
-
-
-def test_observable_count_beyond_64_bits_is_a_memory_error():
-    with pytest.raises(MemoryError, match="^cannot allocate 18446744073709551616 observables$"):
-        CircuitSampler("M 0\nOBSERVABLE_INCLUDE(18446744073709551616) rec[-1]")
-
-
 def test_ctrl_c_interrupts_sampling_and_keeps_the_draws():
     sampler = CircuitSampler(noisy_bits(1), seed=23)
     timer = threading.Timer(0.3, _thread.interrupt_main)
@@ -470,33 +423,6 @@ def test_sampling_releases_the_interpreter():
     assert during > 100_000  # a call holding the interpreter lets the spinner count a few thousand
 
 
-# ---- Claims.
-
-
-class CallsBack:
-    """An integer whose conversion runs `action` first: code that runs while a claim is held."""
-
-    def __init__(self, action, value=1):
-        self.action, self.value = action, value
-
-    def __index__(self):
-        self.action()
-        return self.value
-
-
-@pytest.mark.parametrize("inner, message", [
-    (lambda s: s.num_qubits, "Already mutably borrowed"),
-    (lambda s: repr(s), "Already mutably borrowed"),
-    (lambda s: s.sample(1), "Already borrowed"),
-])
-def test_sampling_claims_the_sampler(inner, message):
-    sampler = CircuitSampler("M 0", seed=1)
-    with pytest.raises(RuntimeError) as raised:
-        sampler.sample(CallsBack(lambda: inner(sampler)))
-    assert str(raised.value) == message
-    assert sampler.sample(1).measurements.shape == (1, 1)
-
-
 # ---- Argument checks, in order.
 
 
@@ -525,25 +451,6 @@ def test_constructor_value_errors(args, kwargs, error, message):
     with pytest.raises(error) as raised:
         CircuitSampler(*args, **kwargs)
     assert str(raised.value) == message
-
-
-@pytest.mark.parametrize("kwargs, error, message, parameter", [
-    ({"circuit": b"M 0"}, TypeError, "must be str, not bytes", "circuit"),
-    ({"circuit": "H 0", "postselect": "0"}, TypeError, "Can't extract `str` to `Vec`", "postselect"),
-    ({"circuit": "H 0", "postselect": [0.5]}, TypeError, None, "postselect"),
-    ({"circuit": "H 0", "postselect": {0}}, TypeError, "must be a sequence of int, not set",
-     "postselect"),
-    ({"circuit": "H 0", "postselect": [2**63]}, OverflowError, None, "postselect"),
-    ({"circuit": "M 0\nDETECTOR rec[-1]", "postselect": [5, "x"]}, TypeError, None, "postselect"),
-    ({"circuit": "H 0", "postselect": range(2**63 - 1, 2**63 + 1)}, OverflowError, None, "postselect"),
-    ({"circuit": "H 0", "seed": -1}, OverflowError, None, "seed"),
-])
-def test_constructor_conversion_errors_come_before_parsing(kwargs, error, message, parameter):
-    with pytest.raises(error) as raised:
-        CircuitSampler(**kwargs)
-    if message is not None:
-        assert str(raised.value) == message
-    assert raised.value.__notes__ == [f"while processing '{parameter}'"]
 
 
 @pytest.mark.parametrize("postselect", [(0,), np.array([0]), range(1)])
