@@ -62,12 +62,6 @@ class DenseState:
             return 0.0
         return float(np.sum(np.abs(self.amplitudes[self.bit(q) == 1]) ** 2))
 
-    def project(self, q: int, outcome: bool) -> None:
-        """Keeps the branch where qubit q is `outcome` and renormalises it."""
-        self.grow(q + 1)
-        self.amplitudes = np.where(self.bit(q) == outcome, self.amplitudes, 0)
-        self.amplitudes /= np.linalg.norm(self.amplitudes)
-
     def pauli_applied(self, factors, negated: bool = False) -> np.ndarray:
         """P|psi> for the product of (qubit, letter) factors, letters "X", "Y", "Z" (Y = iXZ).
         The register must cover the factors."""
@@ -98,7 +92,8 @@ class DenseState:
         for outcome in (False, True):
             if abs(self.probability_one(q) - (not outcome)) > 1e-9:
                 branch = self.copy()
-                branch.project(q, outcome)
+                branch.grow(q + 1)
+                branch.project_pauli([(q, "Z")], False, outcome)
                 if outcome:
                     branch.gate("x", q)
                 if name == "reset_x":

@@ -5,7 +5,6 @@ VELKOR_DIFF_EXAMPLES sets the number of circuits (a long run uses thousands)."""
 import os
 import random
 
-import numpy as np
 import pytest
 
 from velkor import CircuitSampler
@@ -14,48 +13,57 @@ EXAMPLES = int(os.environ.get("VELKOR_DIFF_EXAMPLES", "300"))
 NOISE = ["X_ERROR({p})", "Y_ERROR({p})", "Z_ERROR({p})", "DEPOLARIZE1({p})"]
 
 
-def random_circuit(rng: random.Random, n: int) -> str:
-    def qubits(k):
-        return " ".join(map(str, rng.sample(range(n), k)))
+def random_circuit(rng: random.Random, n: int, non_clifford: bool = False) -> str:
+    """A random valid circuit on n >= 3 qubits that uses every instruction the reader takes and
+    lists of zero to two target groups; T, T_DAG and CCZ only when non_clifford (they would take
+    it off the compiled path). Record lookbacks stay within the measurements made."""
+    measured = 0
+
+    def targets(k, measures=False):
+        nonlocal measured
+        groups = rng.choice([1, 1, 1, 2, 0])
+        measured += k * groups if measures else 0
+        return "".join(f" {q}" for _ in range(groups) for q in rng.sample(range(n), k))
 
     def p():
         return rng.choice(["0", "1", "0.5", "0.1", "0.02", "1e-3"])
 
-    def product():
+    def products():
         factors = [f"{rng.choice('XYZ')}{q}" for q in rng.sample(range(n), rng.randint(1, 3))]
         return ("!" if rng.random() < 0.2 else "") + "*".join(factors)
 
-    lines, measured = [], 0
+    lines = []
     for _ in range(rng.randint(4, 30)):
         kind = rng.randrange(12)
         if kind == 0:
-            gate = rng.choice(["X", "Y", "Z", "S", "S_DAG", "I"])
-            lines.append(f"{gate} {qubits(rng.randint(1, 2))}")
+            gates = ["X", "Y", "Z", "S", "S_DAG", "I"] + ["T", "T_DAG", "t"] * non_clifford
+            lines.append(rng.choice(gates) + targets(rng.randint(1, 2)))
         elif kind <= 2:
-            lines.append(f"{rng.choice(['CX', 'CZ', 'SWAP'])} {qubits(2)}")
+            gate = rng.choice(["CX", "CNOT", "CZ", "SWAP"] + ["CCZ"] * non_clifford)
+            lines.append(gate + targets(3 if gate == "CCZ" else 2))
         elif kind == 3:
-            lines.append(f"{rng.choice(['R', 'RX'])} {qubits(rng.randint(1, 2))}")
+            name = rng.choice(["R", "RZ", "RX", "TICK"])
+            lines.append(name if name == "TICK" else name + targets(rng.randint(1, 2)))
         elif kind == 4:
-            lines.append(rng.choice(NOISE).format(p=p()) + f" {qubits(rng.randint(1, 2))}")
+            lines.append(rng.choice(NOISE).format(p=p()) + targets(rng.randint(1, 2)))
         elif kind == 5:
-            lines.append(f"DEPOLARIZE2({p()}) {qubits(2)}" if rng.random() < 0.7
-                         else f"DEPOLARIZE3({p()}) {qubits(3)}")
+            lines.append(f"DEPOLARIZE2({p()})" + targets(2) if rng.random() < 0.7
+                         else f"DEPOLARIZE3({p()})" + targets(3))
         elif kind == 6:
-            lines.append("PAULI_CHANNEL_1(0.1, 0.2, 0.05) " + qubits(1) if rng.random() < 0.5
-                         else "PAULI_CHANNEL_2(" + ", ".join(["0.02"] * 15) + ") " + qubits(2))
+            lines.append("PAULI_CHANNEL_1(0.1, 0.2, 0.05)" + targets(1) if rng.random() < 0.5
+                         else "PAULI_CHANNEL_2(" + ", ".join(["0.02"] * 15) + ")" + targets(2))
         elif kind <= 8:
-            name = rng.choice(["M", "MX", "MR", "MRX"])
+            name = rng.choice(["M", "MZ", "MX", "MR", "MRZ", "MRX"])
             arg = f"({p()})" if rng.random() < 0.5 else ""
-            targets = [("!" if rng.random() < 0.2 else "") + str(q)
-                       for q in rng.sample(range(n), 2)]
-            lines.append(f"{name}{arg} {' '.join(targets)}")
-            measured += 2
+            inverted = " !" if rng.random() < 0.2 else " "
+            lines.append(f"{name}{arg}" + targets(2, measures=True).replace(" ", inverted, 1))
         elif kind == 9:
             arg = f"({p()})" if rng.random() < 0.5 else ""
-            lines.append(f"MPP{arg} {product()} {product()}")
-            measured += 2
+            count = rng.randint(1, 2)
+            measured += count
+            lines.append(f"MPP{arg} " + " ".join(products() for _ in range(count)))
         elif kind == 10:
-            lines.append(f"EXP_VAL {product()}")
+            lines.append("EXP_VAL " + " ".join(products() for _ in range(rng.randint(1, 2))))
         elif measured:
             k = rng.randint(1, min(measured, 4))
             choice = rng.randrange(3)
@@ -63,7 +71,7 @@ def random_circuit(rng: random.Random, n: int) -> str:
                 lines.append(f"{rng.choice(['CX', 'CY', 'CZ'])} rec[-{k}] {rng.randrange(n)}")
             elif choice == 1:
                 earlier = f" rec[-{measured}]" if measured > k else ""
-                lines.append(f"DETECTOR rec[-{k}]{earlier}")
+                lines.append(f"DETECTOR{rng.choice(['', '(1, 2)'])} rec[-{k}]{earlier}")
             else:
                 lines.append(f"OBSERVABLE_INCLUDE({rng.randrange(2)}) rec[-{k}]")
     if rng.random() < 0.3:

@@ -16,11 +16,13 @@ The default example count keeps the file to a few seconds. For a long run:
 
 import math
 import os
+import random
 
 import numpy as np
 from hypothesis import HealthCheck, example, given, settings
 from hypothesis import strategies as st
 
+from test_compiled_sampling import random_circuit
 from velkor import CircuitSampler, MeasurementError, Simulator
 
 EXAMPLES = int(os.environ.get("VELKOR_FUZZ_EXAMPLES", "100"))
@@ -182,65 +184,9 @@ def test_simulator_survives_random_calls(seed_value, calls):
     assert sim.measure_many(*everything) == shadow.measure_many(*everything)
 
 
-# ---- Circuit texts.
-
-QUBITS = st.integers(0, 5)
-probability_text = st.sampled_from(["0", "0.1", "0.5", "1", "0.01", "1e-3", "0.25"])
-
-
-def distinct(size):
-    return st.lists(QUBITS, min_size=size, max_size=size, unique=True)
-
-
-def grouped(size):
-    return st.lists(distinct(size), max_size=3).map(lambda groups: [q for g in groups for q in g])
-
-
-def product(size):
-    return st.builds(lambda qubits, paulis, bang: bang + "*".join(
-        f"{p}{q}" for p, q in zip(paulis, qubits)), distinct(size),
-        st.lists(st.sampled_from("XYZ"), min_size=size, max_size=size), st.sampled_from(["", "!"]))
-
-
-products = st.integers(1, 3).flatmap(lambda size: st.lists(product(size), min_size=1, max_size=3))
-
-
-def written(name, arguments, targets):
-    return name + (f"({', '.join(arguments)})" if arguments else "") + \
-        "".join(f" {t}" for t in targets)
-
-
-def instruction(names, arguments, targets):
-    return st.builds(written, st.sampled_from(names), arguments, targets)
-
-
-NO_ARGUMENTS = st.just([])
-one_probability = st.lists(probability_text, min_size=1, max_size=1)
-readout = st.one_of(NO_ARGUMENTS, one_probability)
-qubit_list = st.lists(QUBITS, max_size=4)
-lookbacks = st.lists(st.integers(1, 3).map(lambda k: f"rec[-{k}]"), max_size=3)
-# Instructions that pass their own checks (record references may still reach too far).
-valid_instruction = st.one_of(
-    instruction(["X", "Y", "Z", "S", "S_DAG", "T", "T_DAG", "I", "t"], NO_ARGUMENTS, qubit_list),
-    instruction(["CX", "CNOT", "CZ", "SWAP"], NO_ARGUMENTS, grouped(2)),
-    instruction(["CCZ"], NO_ARGUMENTS, grouped(3)),
-    instruction(["M", "MZ", "MX", "MR", "MRZ", "MRX"], readout, st.lists(
-        st.builds(lambda bang, q: f"{bang}{q}", st.sampled_from(["", "!"]), QUBITS), max_size=4)),
-    instruction(["MPP"], readout, products),
-    instruction(["EXP_VAL"], NO_ARGUMENTS, products),
-    instruction(["R", "RZ", "RX"], NO_ARGUMENTS, qubit_list),
-    instruction(["X_ERROR", "Y_ERROR", "Z_ERROR", "DEPOLARIZE1"], one_probability, qubit_list),
-    instruction(["DEPOLARIZE2"], one_probability, grouped(2)),
-    instruction(["DEPOLARIZE3"], one_probability, grouped(3)),
-    instruction(["PAULI_CHANNEL_1"], st.just(["0.1", "0.2", "0.05"]), qubit_list),
-    instruction(["PAULI_CHANNEL_2"], st.just(["0.01"] * 15), grouped(2)),
-    instruction(["DETECTOR"], st.sampled_from([[], ["1", "2"]]), lookbacks),
-    instruction(["OBSERVABLE_INCLUDE"], st.integers(0, 3).map(lambda k: [str(k)]), lookbacks),
-    instruction(["CX", "CY", "CZ"], NO_ARGUMENTS, st.builds(
-        lambda k, q: [f"rec[-{k}]", str(q)], st.integers(1, 2), QUBITS)),
-    st.just("TICK"),
-)
-
+# ---- Circuit texts: random valid circuits (see test_compiled_sampling.py) with, one text in
+# three, a broken line among them: a name, arguments and targets thrown together, a brace out of
+# place, or random characters.
 
 NAMES = ["X", "CX", "CY", "CZ", "CCZ", "SWAP", "M", "MX", "MPP", "R", "X_ERROR", "DEPOLARIZE2",
          "DEPOLARIZE3", "PAULI_CHANNEL_1", "PAULI_CHANNEL_2", "EXP_VAL", "DETECTOR",
@@ -251,46 +197,32 @@ TOKENS = ["0", "1", "!0", "rec[-1]", "rec[-5]", "rec[-0]", "rec[1]", "rec[-1", "
           "X0*Y1", "!X0*Z3", "X0*X0", "x0", "X0*", "*", "+3", "007", "-1", "18446744073709551615",
           "18446744073709551614", "4503599627370496", "X18446744073709551614",
           "Z4503599627370496", "18446744073709551616", "a"]
+COUNTS = ["0", "1", "2", "100", "18446744073709551615", "18446744073709551616", "007"]
 
 
-@st.composite
-def broken_instruction(draw):
-    """A name, arguments and targets thrown together: mostly refused, sometimes hostile."""
-    arguments = draw(st.lists(st.sampled_from(NUMBERS), max_size=4)) if draw(st.booleans()) else []
-    return written(draw(st.sampled_from(NAMES)), arguments,
-                   draw(st.lists(st.sampled_from(TOKENS), max_size=5)))
+def broken_line(rng):
+    arguments = rng.choices(NUMBERS, k=rng.randint(1, 4)) if rng.random() < 0.5 else []
+    line = rng.choice(NAMES) + (f"({', '.join(arguments)})" if arguments else "") + "".join(
+        f" {t}" for t in rng.choices(TOKENS, k=rng.randint(0, 5)))
+    return rng.choice([line, f"REPEAT 2 {{\n{line}\n}}", "}", "{", "REPEAT 2 {", "REPEAT {",
+                       "X 0 {", "".join(rng.choices("X0 1!*(){}#\t\x00é", k=rng.randint(0, 12)))])
+
+
+def circuit_text(seed):
+    rng = random.Random(seed)
+    lines = random_circuit(rng, 6, non_clifford=True).splitlines()
+    for _ in range(rng.randint(0, 2)):
+        lines.insert(rng.randint(0, len(lines)), rng.choice(["", "# comment", "  \t", "M 0 # x"]))
+    if rng.random() < 0.2:
+        lines = [f"REPEAT {rng.choice(COUNTS)} {{", *lines, "}"]
+    if rng.randrange(3) == 0:
+        lines.insert(rng.randint(0, len(lines)), broken_line(rng))
+    return rng.choice(["\n", "\r\n", "\n\n"]).join(rng.choice([[], ["M 0 1 2"]]) + lines)
 
 
 def rarely(common, rare, one_in=10):
     """`rare` once in `one_in` draws, else `common`."""
     return st.integers(1, one_in).flatmap(lambda k: rare if k == 1 else common)
-
-
-COUNTS = rarely(st.sampled_from(["0", "1", "2", "3", "100"]),
-                st.sampled_from(["18446744073709551615", "18446744073709551616", "007"]))
-
-
-def block(body):
-    return st.builds(lambda count, lines: f"REPEAT {count} {{\n" + "\n".join(lines) + "\n}",
-                     COUNTS, st.lists(body, max_size=4))
-
-
-valid_line = rarely(valid_instruction, st.one_of(block(valid_instruction),
-                                                block(block(valid_instruction))), 4)
-broken_line = st.one_of(broken_instruction(), block(broken_instruction()),
-                        st.sampled_from(["}", "{", "REPEAT 2 {", "REPEAT {", "X 0 {"]),
-                        st.text(max_size=12))
-layout = st.sampled_from(["", "# comment", "  \t", "M 0 # x"])
-
-
-@st.composite
-def circuit_text(draw):
-    """Valid lines with, in one text out of three, one broken line among them."""
-    lines = draw(st.lists(rarely(valid_line, layout, 6), max_size=12))
-    if draw(st.integers(0, 2)) == 0:
-        lines.insert(draw(st.integers(0, len(lines))), draw(broken_line))
-    head = draw(st.sampled_from([[], ["M 0 1 2"]]))
-    return draw(st.sampled_from(["\n", "\r\n", "\n\n"])).join(head + lines)
 
 
 sampler_seed = rarely(st.integers(0, 2**64 - 1), seed)
@@ -329,7 +261,8 @@ BLOCK = ("REPEAT 2 {\nX\nM\nX 0 1 2 3\nCCZ 0 1 2 3 4 5\nDEPOLARIZE2(0.1) 0 1 2 3
 
 
 @FUZZ
-@given(circuit_text(), sampler_seed, postselect, st.lists(sample_call, max_size=3))
+@given(st.integers(0, 2**32).map(circuit_text), sampler_seed, postselect,
+       st.lists(sample_call, max_size=3))
 @example(BLOCK, 5, None, [{"shots": 3, "num_faults": 1}, {"shots": 2, "bit_packed": True}])
 @example("X_ERROR(0.1, ) 0", 1, None, [])
 @example("H 0\nH 1", 1, None, [])

@@ -45,34 +45,19 @@ def prepared():
     (lambda s: s.depolarize2(TOP, 0, p=0.5), TOP + 1),
     (lambda s: s.depolarize3(0, 1, TOP, p=0.5), TOP + 1),
 ])
-def test_impossible_register_changes_nothing(call, register):
-    sim = prepared()
-    twin = sim.copy(copy_rng=True)
+@pytest.mark.parametrize("make", [prepared, lambda: Simulator(seed=1)], ids=["prepared", "empty"])
+def test_impossible_register_changes_nothing(call, register, make):
+    sim = make()
+    if sim.num_qubits == 0 and register == 10**15 + 1 and UNDER_SANITIZER:
+        pytest.skip("an empty register of 10^15 qubits is refused by the allocator")
+    twin, num_qubits = sim.copy(copy_rng=True), sim.num_qubits
     with pytest.raises(MemoryError) as error:
         call(sim)
     assert str(error.value) == f"cannot grow the register to {register} qubits"
-    assert sim.num_qubits == 3
+    assert repr(sim) == f"Simulator(num_qubits={num_qubits})"
     np.testing.assert_array_equal(sim.state_vector(), twin.state_vector())
     # Nothing was drawn either: both go on alike.
     assert sim.measure_many(0, 2) == twin.measure_many(0, 2)
-
-
-@pytest.mark.parametrize("index", [2**52, 2**62, TOP])
-def test_impossible_register_on_an_empty_simulator(index):
-    sim = Simulator(seed=1)
-    with pytest.raises(MemoryError, match=f"^cannot grow the register to {index + 1} qubits$"):
-        sim.x(index)
-    assert repr(sim) == "Simulator(num_qubits=0)"
-    sim.x(3)
-    assert sim.measure(3) is True
-
-
-@tries_allocation
-def test_register_beyond_memory_is_refused_by_the_allocator():
-    sim = Simulator(seed=1)
-    with pytest.raises(MemoryError, match="^cannot grow the register to 1000000000000001 qubits$"):
-        sim.x(10**15)
-    assert sim.num_qubits == 0
 
 
 def test_peeks_beyond_the_register_allocate_nothing():
