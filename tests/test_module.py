@@ -160,8 +160,6 @@ def test_binding_errors_use_the_interpreters_wording(name):
 # parameter, and the constructor, which has no Python twin there.
 @pytest.mark.parametrize("call, message", [
     (lambda sim: sim.measure(1, 2), "Simulator.measure() takes 1 positional arguments but 2 were given"),
-    (lambda sim: sim.state_vector(1, endian="big"),
-     "Simulator.state_vector() takes 0 positional arguments but 1 was given"),
     (lambda sim: sim.x_error(0, 1), "Simulator.x_error() missing 1 required keyword-only argument: 'p'"),
     (lambda sim: _core.Simulator(1), "Simulator.__new__() takes 0 positional arguments but 1 was given"),
     (lambda sim: _core.Simulator(sead=1), "Simulator.__new__() got an unexpected keyword argument 'sead'"),

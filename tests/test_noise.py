@@ -3,7 +3,6 @@ calls makes and which errors fire, predicted by an independent generator in Pyth
 
 import random
 
-import pytest
 from hypothesis import given, note, settings
 from hypothesis import strategies as st
 
@@ -102,20 +101,3 @@ def test_a_draw_straddles_the_refill():
     assert frame.rng.pos == 63  # one word left: the next 64-bit draw takes one from a new refill
     run(sim, frame, [("z_error", [3], 0.5), ("depolarize2", [4, 5], 0.9)])
     check_readout(sim, frame)
-
-
-@pytest.mark.parametrize("name, targets", [
-    ("x_error", [4]), ("z_error", [2, 7]), ("depolarize1", [5]), ("depolarize2", [9, 0]),
-    ("depolarize3", [1, 8, 3]),
-])
-@pytest.mark.parametrize("p", [0.0, 1.0])
-def test_certain_channels_draw_only_the_pauli_and_grow_the_register(name, targets, p):
-    sim, oracle = Simulator(seed=11), ChaCha8(11)
-    getattr(sim, name)(*targets, p=p)
-    assert sim.num_qubits == max(targets) + 1
-    if p == 1.0 and name.startswith("depolarize"):
-        oracle.uniform_u8(1, 4 ** len(targets))  # the only draw: which Pauli
-    fresh = range(sim.num_qubits, sim.num_qubits + 8)
-    sim.reset_x(*fresh)
-    assert sim.measure_many(*fresh) == [oracle.fair_coin() for _ in fresh]
-

@@ -194,20 +194,13 @@ def own_work(slot):
 
 def test_separate_objects_give_their_sequential_results():
     expected = [own_work(slot) for slot in range(4)]
-    got = [[] for _ in range(4)]
-    deadline = time.monotonic() + SECONDS
 
-    def work(slot):
-        got[slot].append(own_work(slot))
-        while time.monotonic() < deadline:
-            got[slot].append(own_work(slot))
+    def step(rng):
+        slot = rng.randrange(4)
+        return True, lambda: (slot, own_work(slot))
 
-    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(4)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    for slot in range(4):
-        for run in got[slot]:
-            for a, b in zip(run, expected[slot], strict=True):
-                np.testing.assert_array_equal(a, b)
+    done, conflicts = hammer(4, step)
+    assert done and not conflicts
+    for _, _, (slot, run) in done:
+        for a, b in zip(run, expected[slot], strict=True):
+            np.testing.assert_array_equal(a, b)
