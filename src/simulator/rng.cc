@@ -73,10 +73,9 @@ void eight_blocks_portable(const uint32_t* key, uint64_t counter, uint64_t strea
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"), always_inline)) inline void quarter_round_avx2(__m256i* x, int a,
-                                                                              int b, int c, int d,
-                                                                              __m256i rot16,
-                                                                              __m256i rot8) {
+__attribute__((target("avx2"),
+               always_inline)) inline void quarter_round_avx2(__m256i* x, int a, int b, int c,
+                                                              int d, __m256i rot16, __m256i rot8) {
   x[a] = _mm256_add_epi32(x[a], x[b]);
   x[d] = _mm256_shuffle_epi8(_mm256_xor_si256(x[d], x[a]), rot16);
   x[c] = _mm256_add_epi32(x[c], x[d]);
@@ -256,19 +255,24 @@ __attribute__((target("avx2"))) size_t first_below_avx2(const uint32_t* words,
   }
   return k + first_below_portable(words + 2 * k, thresholds + k, m - k);
 }
-#endif
 
-using FirstBelow = size_t (*)(const uint32_t*, const uint64_t*, size_t);
-
-FirstBelow choose_first_below() {
-#if defined(__x86_64__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return first_below_avx2;
-#endif
-  return first_below_portable;
+// Eight draws per step with AVX-512's unsigned comparison; the last step loads only the lanes
+// that remain, so nothing past either array is read.
+__attribute__((target("avx512f"))) size_t first_below_avx512(const uint32_t* words,
+                                                             const uint64_t* thresholds, size_t m) {
+  for (size_t k = 0; k < m; k += 8) {
+    __mmask8 valid = m - k >= 8 ? __mmask8{0xFF} : static_cast<__mmask8>((1u << (m - k)) - 1);
+    __m512i value = _mm512_maskz_loadu_epi64(valid, words + 2 * k);
+    __m512i limit = _mm512_maskz_loadu_epi64(valid, thresholds + k);
+    unsigned below = _mm512_mask_cmplt_epu64_mask(valid, value, limit);
+    if (below) return k + static_cast<size_t>(__builtin_ctz(below));
+  }
+  return m;
 }
+#endif
 
-const FirstBelow first_below = choose_first_below();
+// The fastest comparison this processor runs.
+const FirstBelowKernel first_below = available_first_below_kernels().back();
 
 using Blocks = void (*)(const uint32_t*, uint64_t, uint64_t, uint32_t*);
 
@@ -283,6 +287,16 @@ void sixteen_blocks_from_eight(const uint32_t* key, uint64_t counter, uint64_t s
 const Blocks sixteen_blocks = available_chacha8_kernels().back();
 
 }  // namespace
+
+std::vector<FirstBelowKernel> available_first_below_kernels() {
+  std::vector<FirstBelowKernel> kernels{first_below_portable};
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) kernels.push_back(first_below_avx2);
+  if (__builtin_cpu_supports("avx512f")) kernels.push_back(first_below_avx512);
+#endif
+  return kernels;
+}
 
 std::vector<ChaCha8Kernel> available_chacha8_kernels() {
   std::vector<ChaCha8Kernel> kernels{sixteen_blocks_from_eight<eight_blocks_portable>};

@@ -85,4 +85,10 @@ using ChaCha8Kernel = void (*)(const uint32_t* key, uint64_t counter, uint64_t s
 /// can check that they all produce the same words as the one in use.
 std::vector<ChaCha8Kernel> available_chacha8_kernels();
 
+/// A comparison kernel: the first k < m whose 64-bit draw (words 2k and 2k + 1) is below
+/// thresholds[k], or m.
+using FirstBelowKernel = size_t (*)(const uint32_t* words, const uint64_t* thresholds, size_t m);
+/// Every comparison kernel this processor can run (portable, then AVX2, then AVX-512).
+std::vector<FirstBelowKernel> available_first_below_kernels();
+
 }  // namespace velkor

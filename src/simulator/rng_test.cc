@@ -105,6 +105,28 @@ TEST(ChaCha8Rng, DrawUntilBelowMatchesSingleDraws) {
   }
 }
 
+// Every comparison kernel finds the same first draw below its threshold as the portable one, at
+// every length around the vector widths and with equal draws and thresholds (not below).
+TEST(ChaCha8Rng, EveryComparisonKernelFindsTheSameDraw) {
+  ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(5);
+  std::vector<uint32_t> words(2 * 40);
+  std::vector<uint64_t> thresholds(40);
+  std::vector<FirstBelowKernel> kernels = available_first_below_kernels();
+  for (int trial = 0; trial < 200; ++trial) {
+    for (uint32_t& word : words) word = rng.next_u32();
+    for (size_t k = 0; k < thresholds.size(); ++k) {
+      uint64_t draw = words[2 * k] | (uint64_t{words[2 * k + 1]} << 32);
+      thresholds[k] = rng.next_u32() % 8 == 0 ? draw + (rng.next_u32() % 2) : draw >> 1;
+    }
+    for (size_t m = 0; m <= thresholds.size(); ++m) {
+      size_t expected = kernels[0](words.data(), thresholds.data(), m);
+      for (size_t i = 1; i < kernels.size(); ++i) {
+        EXPECT_EQ(kernels[i](words.data(), thresholds.data(), m), expected) << i << " " << m;
+      }
+    }
+  }
+}
+
 TEST(ChaCha8Rng, RangesStayInBounds) {
   ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(11);
   for (int i = 0; i < 2000; ++i) {

@@ -373,8 +373,14 @@ void ProgramBuilder::finish(size_t num_observables) {
       out_.stops_.push_back({drawn, CompiledSampler::kPollStop});
     }
     if (e.kind == CompiledSampler::Kind::kCoin || e.draw == CompiledSampler::Draw::kCompare) {
-      out_.draw_thresholds_.push_back(e.kind == CompiledSampler::Kind::kCoin ? uint64_t{1} << 63
-                                                                             : e.threshold);
+      // A coin or single-bit fault that flips no output (the coin of a reset, say) is drawn but
+      // never stops the scan: threshold 0 is below no draw.
+      bool silent =
+          (e.kind == CompiledSampler::Kind::kCoin || e.kind == CompiledSampler::Kind::kFault) &&
+          out_.signature_starts_[e.first] == out_.signature_starts_[e.first + 1];
+      out_.draw_thresholds_.push_back(silent                                   ? 0
+                                      : e.kind == CompiledSampler::Kind::kCoin ? uint64_t{1} << 63
+                                                                               : e.threshold);
       out_.draw_events_.push_back(index);
     } else if (e.draw == CompiledSampler::Draw::kAlways ||
                e.kind == CompiledSampler::Kind::kCheckpoint) {

@@ -86,8 +86,12 @@ class CompiledSampler {
 
   CompiledSampler() = default;
   void toggle(uint32_t bit) {
-    for (uint32_t k = signature_starts_[bit]; k < signature_starts_[bit + 1]; ++k)
-      row_[signature_outputs_[k]] ^= 1;
+    // Local pointers: a store to the row may not alias the vectors' own fields, so the loop
+    // does not reload them after every byte.
+    const uint32_t* output = signature_outputs_.data();
+    uint8_t* row = row_.data();
+    for (uint32_t k = signature_starts_[bit], end = signature_starts_[bit + 1]; k < end; ++k)
+      row[output[k]] ^= 1;
   }
   /// The Pauli with two-bit code `code` (1 X, 2 Y, 3 Z) on the qubit whose X bit is `bit`.
   void apply_code(uint32_t bit, unsigned code) {
