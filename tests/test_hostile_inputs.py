@@ -21,47 +21,12 @@ tries_allocation = pytest.mark.skipif(UNDER_SANITIZER, reason="huge allocation u
 TOP = 2**63 - 1  # the largest index Python can pass
 
 
-def prepared():
-    """A simulator in a state with superpositions, phases and a measured qubit."""
-    sim = Simulator(seed=5)
-    sim.reset_x(0, 1, 2)
-    sim.t(0)
-    sim.ccz(0, 1, 2)
-    sim.measure(1)
-    return sim
-
-
-@pytest.mark.parametrize("call, register", [
-    (lambda s: s.x(10**15), 10**15 + 1),
-    (lambda s: s.reset(TOP), TOP + 1),
-    (lambda s: s.reset_x(2, TOP), TOP + 1),
-    (lambda s: s.cnot(0, 2**62), 2**62 + 1),
-    (lambda s: s.swap(2**62, 0), 2**62 + 1),
-    (lambda s: s.ccz(0, 1, 2**52), 2**52 + 1),
-    (lambda s: s.measure(TOP), TOP + 1),
-    (lambda s: s.measure_x(TOP), TOP + 1),
-    (lambda s: s.measure_many(0, 1, TOP), TOP + 1),
-    (lambda s: s.x_error(0, TOP, p=1.0), TOP + 1),
-    (lambda s: s.depolarize2(TOP, 0, p=0.5), TOP + 1),
-    (lambda s: s.depolarize3(0, 1, TOP, p=0.5), TOP + 1),
-])
-@pytest.mark.parametrize("make", [prepared, lambda: Simulator(seed=1)], ids=["prepared", "empty"])
-def test_impossible_register_changes_nothing(call, register, make):
-    sim = make()
-    if sim.num_qubits == 0 and register == 10**15 + 1 and UNDER_SANITIZER:
-        pytest.skip("an empty register of 10^15 qubits is refused by the allocator")
-    twin, num_qubits = sim.copy(copy_rng=True), sim.num_qubits
-    with pytest.raises(MemoryError) as error:
-        call(sim)
-    assert str(error.value) == f"cannot grow the register to {register} qubits"
-    assert repr(sim) == f"Simulator(num_qubits={num_qubits})"
-    np.testing.assert_array_equal(sim.state_vector(), twin.state_vector())
-    # Nothing was drawn either: both go on alike.
-    assert sim.measure_many(0, 2) == twin.measure_many(0, 2)
+# Registers that cannot grow are refused in the table of test_simulator.py.
 
 
 def test_peeks_beyond_the_register_allocate_nothing():
-    sim = prepared()
+    sim = Simulator(seed=5)
+    sim.reset_x(0, 1, 2)
     assert sim.peek_probability(TOP) == 0.0
     assert sim.peek_x_probability(TOP) == 0.5
     assert sim.num_qubits == 3

@@ -171,28 +171,12 @@ def test_binding_error_texts(call, message):
     assert not hasattr(error.value, "__notes__")
 
 
-# Conversion errors name the parameter in a note; those of CircuitSampler come before the text
-# is parsed (its "H 0" would be refused).
+# Conversion errors name the parameter in a note (those of Simulator methods are in the table of
+# test_simulator.py); those of CircuitSampler come before the text is parsed (its "H 0" would be
+# refused).
 @pytest.mark.parametrize("call, error_type, parameter, message", [
-    (lambda sim: sim.x("0"), TypeError, "targets", None),
-    (lambda sim: sim.x(0, 1.0), TypeError, "targets", None),
-    (lambda sim: sim.cnot(0, 2**63), OverflowError, "targets", None),
-    (lambda sim: sim.measure(None), TypeError, "target", None),
-    (lambda sim: sim.peek_probability(-2**63 - 1), OverflowError, "target", None),
-    (lambda sim: sim.state_vector(endian=b"big"), TypeError, "endian", None),
-    (lambda sim: sim.copy(copy_rng=1), TypeError, "copy_rng", None),
-    (lambda sim: sim.copy(seed=-1), OverflowError, "seed", None),
-    (lambda sim: sim.copy(seed=2**64), OverflowError, "seed", None),
     (lambda sim: _core.Simulator(seed=1.0), TypeError, "seed", None),
     (lambda sim: _core.Simulator(seed="1"), TypeError, "seed", None),
-    (lambda sim: sim.measure_x(1.5), TypeError, "target", None),
-    (lambda sim: sim.x_error("0", p=0.5), TypeError, "targets", None),
-    (lambda sim: sim.depolarize2(0, 1, p="0.5"), TypeError, "p", None),
-    (lambda sim: sim.depolarize1(0, p=None), TypeError, "p", None),
-    (lambda sim: sim.measure_observable(b"X"), TypeError, "observable", None),
-    (lambda sim: sim.peek_observable_expectation(None), TypeError, "observable", None),
-    (lambda sim: sim.measure_observable("X", flip_probability=None), TypeError,
-     "flip_probability", None),
     (lambda sim: CircuitSampler(b"M 0"), TypeError, "circuit", "must be str, not bytes"),
     (lambda sim: CircuitSampler("H 0", postselect="0"), TypeError, "postselect",
      "Can't extract `str` to `Vec`"),
