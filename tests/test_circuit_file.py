@@ -58,22 +58,7 @@ def test_circuit_errors_are_those_of_the_text(tmp_path):
         CircuitSampler.from_file(str(path))
 
 
-@pytest.mark.parametrize("call, error_type, message", [
-    (lambda: CircuitSampler.from_file(3), TypeError,
-     "expected str, bytes or os.PathLike object, not int"),
-    (lambda: CircuitSampler.from_file(), TypeError,
-     "CircuitSampler.from_file() missing 1 required positional argument: 'path'"),
-    (lambda: CircuitSampler.from_file("x", sead=1), TypeError,
-     "CircuitSampler.from_file() got an unexpected keyword argument 'sead'"),
-    # Arguments are checked before the file is opened.
-    (lambda: CircuitSampler.from_file("missing", postselect="0"), TypeError,
-     "Can't extract `str` to `Vec`"),
-    (lambda: CircuitSampler.from_file("a\0b"), ValueError, "embedded null byte"),
-])
-def test_argument_errors(call, error_type, message):
-    with pytest.raises(error_type) as error:
-        call()
-    assert str(error.value) == message
+# Argument errors are in the refusal table of test_sampler.py.
 
 
 def test_text_signature():

@@ -1,5 +1,6 @@
 """Sharded sampling: rows fixed by the seed and the shard size whatever the thread count, each
-shard reproducible on its own, copies of a sampler with a new stream, and the refusals."""
+shard reproducible on its own, copies of a sampler with a new stream, and a refused shot's number
+(argument refusals are in the table of test_sampler.py)."""
 
 import _thread
 import threading
@@ -65,22 +66,6 @@ def test_seed_is_drawn_when_not_given():
     first, second = (sample_parallel(noisy_bits(64), 4) for _ in range(2))
     assert first.seed != second.seed
     assert rows(first) == rows(sample_parallel(noisy_bits(64), 4, seed=first.seed))
-
-
-@pytest.mark.parametrize("circuit, shots, kwargs, error, message", [
-    (CIRCUIT, -1, {}, ValueError, "shots must be non-negative"),
-    (CIRCUIT, 5, {"shard_size": 0}, ValueError, "shard_size must be at least 1"),
-    (CIRCUIT, 5, {"num_threads": 0}, ValueError, "num_threads must be at least 1"),
-    (CIRCUIT, 5, {"num_faults": 4}, ValueError,
-     "num_faults (4) exceeds the number of fault sites (3)"),
-    (CIRCUIT, 5, {"postselect": [1]}, ValueError, "postselected detector index 1 is out of range"),
-    (CircuitSampler(CIRCUIT), 5, {"postselect": [0]}, ValueError,
-     "postselect applies to circuit text; a CircuitSampler keeps its own"),
-])
-def test_refusals(circuit, shots, kwargs, error, message):
-    with pytest.raises(error) as raised:
-        sample_parallel(circuit, shots, **kwargs)
-    assert str(raised.value) == message
 
 
 def test_refused_shot_names_where_its_shard_starts():

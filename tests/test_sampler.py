@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 from chacha8 import ChaCha8
-from velkor import CircuitSampler, MeasurementError, SampleResult
+from velkor import CircuitSampler, MeasurementError, SampleResult, sample_parallel
 
 # A circuit whose X measurement (record index 3) is refused when the random `M 2` gives 1: with
 # seed 10 the first such shot is shot 4, while the reference run draws 0.
@@ -410,75 +410,90 @@ def test_sampling_releases_the_interpreter():
     assert during > 100_000  # a call holding the interpreter lets the spinner count a few thousand
 
 
-# ---- Argument checks, in order.
+# ---- Refusals of the sampler, of sample_parallel and of from_file, each at its first fault.
 
-
-@pytest.mark.parametrize("args, kwargs, error, message", [
-    (("H 0",), {}, ValueError, "unsupported instruction H"),
-    (("M 0\nDETECTOR rec[-1]",), {"postselect": [0, 0]}, ValueError,
+D, PC2 = "M 0\nDETECTOR rec[-1]", "PAULI_CHANNEL_2(" + ", ".join(["0"] * 15) + ") 0 1"
+NO_PC = "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2"
+REFUSED_CALLS = [  # (call, error type, message), evaluated with the names of this module
+    ("CircuitSampler('H 0')", ValueError, "unsupported instruction H"),
+    ("CircuitSampler('H 0', postselect=[7])", ValueError, "unsupported instruction H"),
+    ("CircuitSampler(D, postselect=[0, 0])", ValueError,
      "postselected detector index 0 appears more than once"),
-    (("M 0\nDETECTOR rec[-1]",), {"postselect": [-1]}, ValueError,
+    ("CircuitSampler(D, postselect=[-1])", ValueError,
      "postselected detector indices must be non-negative"),
-    (("M 0\nDETECTOR rec[-1]\nDETECTOR rec[-1]",), {"postselect": [5, -1]}, ValueError,
+    ("CircuitSampler(D + '\\nDETECTOR rec[-1]', postselect=[5, -1])", ValueError,
      "postselected detector index 5 is out of range"),
-    (("M 0\nDETECTOR rec[-1]",), {"postselect": [0, 1, -1]}, ValueError,
+    ("CircuitSampler(D, postselect=[0, 1, -1])", ValueError,
      "postselected detector index 1 is out of range"),
-    (("",), {"postselect": [0]}, ValueError, "postselected detector index 0 is out of range"),
-    (("H 0",), {"postselect": [7]}, ValueError, "unsupported instruction H"),
+    ("CircuitSampler('', postselect=[0])", ValueError,
+     "postselected detector index 0 is out of range"),
     # Huge sequences are refused at their first bad entry, without being copied.
-    (("M 0\nDETECTOR rec[-1]",), {"postselect": range(3, 10**12)}, ValueError,
+    ("CircuitSampler(D, postselect=range(3, 10**12))", ValueError,
      "postselected detector index 3 is out of range"),
-    (("M 0\nDETECTOR rec[-1]",), {"postselect": range(2**62)}, ValueError,
+    ("CircuitSampler(D, postselect=range(2**62))", ValueError,
      "postselected detector index 1 is out of range"),
     # A zero character in the text does not cut the report short.
-    (("M 0\n\0",), {}, ValueError, "invalid Stim circuit:  --> 2:1\n  |\n2 | \0\n  | ^---\n  |\n"
-     "  = expected EOI, repeat_block, or identifier"),
-])
-def test_constructor_value_errors(args, kwargs, error, message):
+    ("CircuitSampler('M 0\\n\\0')", ValueError, "invalid Stim circuit:  --> 2:1\n  |\n2 | \0\n  | "
+     "^---\n  |\n  = expected EOI, repeat_block, or identifier"),
+    ("CircuitSampler('M 0').sample(-1)", ValueError, "shots must be non-negative"),
+    ("CircuitSampler('M 0').sample(-1, num_faults=-1)", ValueError, "shots must be non-negative"),
+    ("CircuitSampler('M 0').sample(5, num_faults=-1)", ValueError,
+     "num_faults must be non-negative"),
+    ("CircuitSampler('X_ERROR(0.1) 0 1').sample(5, num_faults=3)", ValueError,
+     "num_faults (3) exceeds the number of fault sites (2)"),
+    ("CircuitSampler('X_ERROR(0.1) 0 1 2 3 4').sample(0, num_faults=6)", ValueError,
+     "num_faults (6) exceeds the number of fault sites (5)"),
+    ("CircuitSampler(PC2).sample(5, num_faults=0)", ValueError, NO_PC),
+    ("CircuitSampler('PAULI_CHANNEL_1(0, 0, 0) 0').sample(5, num_faults=9)", ValueError, NO_PC),
+    ("CircuitSampler('M 0').sample(-1, bit_packed=1)", TypeError, "must be bool, not int"),
+    ("CircuitSampler('X_ERROR(0.1) 0').sample_detectors(-1, num_faults=2)", ValueError,
+     "shots must be non-negative"),
+    ("CircuitSampler('X_ERROR(0.1) 0').sample_detectors(1, num_faults=2)", ValueError,
+     "num_faults (2) exceeds the number of fault sites (1)"),
+    ("CircuitSampler('M 0').sample()", TypeError,
+     "CircuitSampler.sample() missing 1 required positional argument: 'shots'"),
+    ("CircuitSampler('M 0').sample(1, 2)", TypeError,
+     "CircuitSampler.sample() takes 1 positional arguments but 2 were given"),
+    ("CircuitSampler('M 0').sample(1, bitpacked=True)", TypeError,
+     "CircuitSampler.sample() got an unexpected keyword argument 'bitpacked'"),
+    ("CircuitSampler()", TypeError,
+     "CircuitSampler.__new__() missing 1 required positional argument: 'circuit'"),
+    ("CircuitSampler('', 1)", TypeError,
+     "CircuitSampler.__new__() takes 1 positional arguments but 2 were given"),
+    ("CircuitSampler.from_file(3)", TypeError,
+     "expected str, bytes or os.PathLike object, not int"),
+    ("CircuitSampler.from_file()", TypeError,
+     "CircuitSampler.from_file() missing 1 required positional argument: 'path'"),
+    ("CircuitSampler.from_file('x', sead=1)", TypeError,
+     "CircuitSampler.from_file() got an unexpected keyword argument 'sead'"),
+    # Arguments are checked before the file is opened.
+    ("CircuitSampler.from_file('missing', postselect='0')", TypeError,
+     "Can't extract `str` to `Vec`"),
+    ("CircuitSampler.from_file('a\\0b')", ValueError, "embedded null byte"),
+    ("sample_parallel(P, -1)", ValueError, "shots must be non-negative"),
+    ("sample_parallel(P, 5, shard_size=0)", ValueError, "shard_size must be at least 1"),
+    ("sample_parallel(P, 5, num_threads=0)", ValueError, "num_threads must be at least 1"),
+    ("sample_parallel(P, 5, num_faults=4)", ValueError,
+     "num_faults (4) exceeds the number of fault sites (3)"),
+    ("sample_parallel(P, 5, postselect=[1])", ValueError,
+     "postselected detector index 1 is out of range"),
+    ("sample_parallel(CircuitSampler(P), 5, postselect=[0])", ValueError,
+     "postselect applies to circuit text; a CircuitSampler keeps its own"),
+]
+P = "X_ERROR(0.2) 0 1 2\nM 0 1 2\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]"
+
+
+@pytest.mark.parametrize("call, error, message", REFUSED_CALLS)
+def test_refusals(call, error, message):
     with pytest.raises(error) as raised:
-        CircuitSampler(*args, **kwargs)
-    assert str(raised.value) == message
+        eval(call)
+    assert type(raised.value) is error and str(raised.value) == message
 
 
 @pytest.mark.parametrize("postselect", [(0,), np.array([0]), range(1)])
 def test_postselect_accepts_sequences(postselect):
     circuit = "X_ERROR(1) 0\nM 0\nDETECTOR rec[-1]"
     assert CircuitSampler(circuit, postselect=postselect).sample(3).accepted_shots == 0
-
-
-@pytest.mark.parametrize("circuit, call, error, message", [
-    ("M 0", lambda s: s.sample(-1), ValueError, "shots must be non-negative"),
-    ("M 0", lambda s: s.sample(-1, num_faults=-1), ValueError, "shots must be non-negative"),
-    ("M 0", lambda s: s.sample(5, num_faults=-1), ValueError, "num_faults must be non-negative"),
-    ("X_ERROR(0.1) 0 1", lambda s: s.sample(5, num_faults=3), ValueError,
-     "num_faults (3) exceeds the number of fault sites (2)"),
-    ("X_ERROR(0.1) 0 1 2 3 4", lambda s: s.sample(0, num_faults=6), ValueError,
-     "num_faults (6) exceeds the number of fault sites (5)"),
-    ("PAULI_CHANNEL_2(" + ", ".join(["0"] * 15) + ") 0 1", lambda s: s.sample(5, num_faults=0),
-     ValueError, "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2"),
-    ("PAULI_CHANNEL_1(0, 0, 0) 0", lambda s: s.sample(5, num_faults=9), ValueError,
-     "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2"),
-    ("M 0", lambda s: s.sample(-1, bit_packed=1), TypeError, "must be bool, not int"),
-    ("X_ERROR(0.1) 0", lambda s: s.sample_detectors(-1, num_faults=2), ValueError,
-     "shots must be non-negative"),
-    ("X_ERROR(0.1) 0", lambda s: s.sample_detectors(1, num_faults=2), ValueError,
-     "num_faults (2) exceeds the number of fault sites (1)"),
-    ("M 0", lambda s: s.sample(), TypeError,
-     "CircuitSampler.sample() missing 1 required positional argument: 'shots'"),
-    ("M 0", lambda s: s.sample(1, 2), TypeError,
-     "CircuitSampler.sample() takes 1 positional arguments but 2 were given"),
-    ("M 0", lambda s: s.sample(1, bitpacked=True), TypeError,
-     "CircuitSampler.sample() got an unexpected keyword argument 'bitpacked'"),
-    ("", lambda s: CircuitSampler(), TypeError,
-     "CircuitSampler.__new__() missing 1 required positional argument: 'circuit'"),
-    ("", lambda s: CircuitSampler("", 1), TypeError,
-     "CircuitSampler.__new__() takes 1 positional arguments but 2 were given"),
-])
-def test_sample_argument_errors(circuit, call, error, message):
-    sampler = CircuitSampler(circuit, seed=1)
-    with pytest.raises(error) as raised:
-        call(sampler)
-    assert str(raised.value) == message
 
 
 def test_fixed_fault_limits_are_accepted():
