@@ -1,10 +1,11 @@
-"""Per-shot CPU time of CircuitSampler.sample beside stim's compiled detector sampler.
+"""Per-shot CPU time of CircuitSampler.sample_detectors beside stim's compiled detector sampler.
 
 For each circuit kind and distance (rounds = distance), builds the circuit text with the shared
-generators, samples it with velkor and with stim's `compile_detector_sampler` in this process and
-prints the CPU time per shot (time.process_time) of both, their ratio (stim time / velkor time,
-so above 1 means velkor is faster) and, per kind, the growth exponent of each column in the
-distance (least-squares slope of log time against log d). For `t-surface` the stim column times
+generators, samples detector and observable rows with velkor and with stim's
+`compile_detector_sampler` in this process and prints the CPU time per shot (time.process_time)
+of both, their ratio (stim time / velkor time, so above 1 means velkor is faster) and, per kind,
+the growth exponent of each column in the distance (least-squares slope of log time against
+log d). For `t-surface` the stim column times
 the Clifford surface circuit, since stim cannot read T gates. Each figure is the best of
 --rounds rounds; a round samples enough shots to fill --budget seconds of CPU time.
 
@@ -84,7 +85,7 @@ def main() -> None:
             sampler = velkor.CircuitSampler(generators[kind](d, d, args.p), seed=1)
             if args.general:
                 sampler._use_general_path()
-            ours.append(seconds_per_shot(lambda n: sampler.sample(n), args.budget, args.rounds))
+            ours.append(seconds_per_shot(lambda n: sampler.sample_detectors(n), args.budget, args.rounds))
             line = (f"{kind:10s} {d:3d} {str(sampler._compiled):>8s} {ours[-1] * 1e6:11.3f}")
             if stim is not None:
                 peer = stim.Circuit(generators[PEER_KIND[kind]](d, d, args.p))

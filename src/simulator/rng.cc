@@ -224,55 +224,51 @@ __attribute__((target("avx512f"))) void sixteen_blocks_avx512(const uint32_t* ke
 #pragma GCC diagnostic pop
 #endif
 
-/// The first k < m whose 64-bit draw (words 2k and 2k + 1) is below thresholds[k], or m.
-size_t first_below_portable(const uint32_t* words, const uint64_t* thresholds, size_t m) {
+/// Bit k set when the 64-bit draw in words 2k and 2k + 1 is below thresholds[k], for k < m <= 64.
+uint64_t below_mask_portable(const uint32_t* words, const uint64_t* thresholds, size_t m) {
+  uint64_t mask = 0;
   for (size_t k = 0; k < m; ++k) {
     uint64_t value;
     std::memcpy(&value, words + 2 * k, sizeof value);
-    if (value < thresholds[k]) return k;
+    mask |= uint64_t{value < thresholds[k]} << k;
   }
-  return m;
+  return mask;
 }
 
 #if defined(__x86_64__)
-// Eight draws per step: an unsigned comparison is a signed one after flipping the top bits.
-__attribute__((target("avx2"))) size_t first_below_avx2(const uint32_t* words,
-                                                        const uint64_t* thresholds, size_t m) {
+// Four draws per step: an unsigned comparison is a signed one after flipping the top bits.
+__attribute__((target("avx2"))) uint64_t below_mask_avx2(const uint32_t* words,
+                                                         const uint64_t* thresholds, size_t m) {
   const __m256i top = _mm256_set1_epi64x(INT64_MIN);
-  auto below = [&](size_t k) __attribute__((target("avx2"))) {
+  uint64_t mask = 0;
+  size_t k = 0;
+  for (; k + 4 <= m; k += 4) {
     __m256i value = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + 2 * k));
     __m256i limit = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(thresholds + k));
-    return _mm256_cmpgt_epi64(_mm256_xor_si256(limit, top), _mm256_xor_si256(value, top));
-  };
-  size_t k = 0;
-  for (; k + 8 <= m; k += 8) {
-    __m256i low = below(k), high = below(k + 4);
-    if (!_mm256_testz_si256(_mm256_or_si256(low, high), _mm256_or_si256(low, high))) {
-      int mask = _mm256_movemask_pd(_mm256_castsi256_pd(low)) |
-                 (_mm256_movemask_pd(_mm256_castsi256_pd(high)) << 4);
-      return k + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
+    __m256i below = _mm256_cmpgt_epi64(_mm256_xor_si256(limit, top), _mm256_xor_si256(value, top));
+    mask |= uint64_t(unsigned(_mm256_movemask_pd(_mm256_castsi256_pd(below)))) << k;
   }
-  return k + first_below_portable(words + 2 * k, thresholds + k, m - k);
+  return mask | (below_mask_portable(words + 2 * k, thresholds + k, m - k) << k);
 }
 
 // Eight draws per step with AVX-512's unsigned comparison; the last step loads only the lanes
 // that remain, so nothing past either array is read.
-__attribute__((target("avx512f"))) size_t first_below_avx512(const uint32_t* words,
-                                                             const uint64_t* thresholds, size_t m) {
+__attribute__((target("avx512f"))) uint64_t below_mask_avx512(const uint32_t* words,
+                                                              const uint64_t* thresholds,
+                                                              size_t m) {
+  uint64_t mask = 0;
   for (size_t k = 0; k < m; k += 8) {
     __mmask8 valid = m - k >= 8 ? __mmask8{0xFF} : static_cast<__mmask8>((1u << (m - k)) - 1);
     __m512i value = _mm512_maskz_loadu_epi64(valid, words + 2 * k);
     __m512i limit = _mm512_maskz_loadu_epi64(valid, thresholds + k);
-    unsigned below = _mm512_mask_cmplt_epu64_mask(valid, value, limit);
-    if (below) return k + static_cast<size_t>(__builtin_ctz(below));
+    mask |= uint64_t{_mm512_mask_cmplt_epu64_mask(valid, value, limit)} << k;
   }
-  return m;
+  return mask;
 }
 #endif
 
 // The fastest comparison this processor runs.
-const FirstBelowKernel first_below = available_first_below_kernels().back();
+const BelowMaskKernel below_mask = available_below_mask_kernels().back();
 
 using Blocks = void (*)(const uint32_t*, uint64_t, uint64_t, uint32_t*);
 
@@ -288,12 +284,12 @@ const Blocks sixteen_blocks = available_chacha8_kernels().back();
 
 }  // namespace
 
-std::vector<FirstBelowKernel> available_first_below_kernels() {
-  std::vector<FirstBelowKernel> kernels{first_below_portable};
+std::vector<BelowMaskKernel> available_below_mask_kernels() {
+  std::vector<BelowMaskKernel> kernels{below_mask_portable};
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) kernels.push_back(first_below_avx2);
-  if (__builtin_cpu_supports("avx512f")) kernels.push_back(first_below_avx512);
+  if (__builtin_cpu_supports("avx2")) kernels.push_back(below_mask_avx2);
+  if (__builtin_cpu_supports("avx512f")) kernels.push_back(below_mask_avx512);
 #endif
   return kernels;
 }
@@ -349,26 +345,13 @@ void ChaCha8Rng::refill() {
   counter_ += 16;
 }
 
-size_t ChaCha8Rng::draw_until_below(const uint64_t* thresholds, size_t n, bool& fired) {
-  fired = false;
-  size_t i = 0;
-  while (i < n) {
-    if (pos_ >= kBufferWords - 1) {
-      fired = next_u64() < thresholds[i++];
-      if (fired) return i;
-      continue;
-    }
-    size_t m = std::min<size_t>((kBufferWords - pos_) / 2, n - i);
-    size_t k = first_below(buffer_.data() + pos_, thresholds + i, m);
-    if (k < m) {
-      pos_ += static_cast<uint32_t>(2 * (k + 1));
-      fired = true;
-      return i + k + 1;
-    }
-    pos_ += static_cast<uint32_t>(2 * m);
-    i += m;
+uint64_t ChaCha8Rng::peek_below(const uint64_t* thresholds, size_t n, size_t& count) {
+  if (pos_ == kBufferWords) {
+    refill();
+    pos_ = 0;
   }
-  return i;
+  count = std::min<size_t>({(kBufferWords - pos_) / 2, n, 64});
+  return below_mask(buffer_.data() + pos_, thresholds, count);
 }
 
 uint64_t ChaCha8Rng::next_u64_across_refill() {

@@ -41,11 +41,13 @@ class ChaCha8Rng {
     }
     return next_u64_across_refill();
   }
-  /// Makes up to `n` next_u64 draws, comparing draw i with thresholds[i], and stops after the
-  /// first draw below its threshold. Returns the number of draws made; `fired` tells whether the
-  /// last one was below. The same draws as n calls of next_u64, compared several at a time
-  /// straight from the buffer.
-  size_t draw_until_below(const uint64_t* thresholds, size_t n, bool& fired);
+  /// Compares the next min(n, 64) next_u64 draws with thresholds[0..] without making them,
+  /// stopping early at the end of the buffer: `count` receives how many were compared (0 when
+  /// the next draw straddles a refill; make it with next_u64), and bit j of the result is set
+  /// when draw j would be below thresholds[j]. skip_u64 then makes them.
+  uint64_t peek_below(const uint64_t* thresholds, size_t n, size_t& count);
+  /// Makes `count` next_u64 draws that the last peek_below compared, without reading them.
+  void skip_u64(size_t count) { pos_ += static_cast<uint32_t>(2 * count); }
   /// Uniform in [low, high) for 8-bit bounds, by widening multiplication with one retry draw.
   uint8_t uniform_u8(uint8_t low, uint8_t high);
   /// Uniform in the closed range [low, high].
@@ -85,10 +87,10 @@ using ChaCha8Kernel = void (*)(const uint32_t* key, uint64_t counter, uint64_t s
 /// can check that they all produce the same words as the one in use.
 std::vector<ChaCha8Kernel> available_chacha8_kernels();
 
-/// A comparison kernel: the first k < m whose 64-bit draw (words 2k and 2k + 1) is below
-/// thresholds[k], or m.
-using FirstBelowKernel = size_t (*)(const uint32_t* words, const uint64_t* thresholds, size_t m);
+/// A comparison kernel: bit k set when the 64-bit draw in words 2k and 2k + 1 is below
+/// thresholds[k], for k < m <= 64.
+using BelowMaskKernel = uint64_t (*)(const uint32_t* words, const uint64_t* thresholds, size_t m);
 /// Every comparison kernel this processor can run (portable, then AVX2, then AVX-512).
-std::vector<FirstBelowKernel> available_first_below_kernels();
+std::vector<BelowMaskKernel> available_below_mask_kernels();
 
 }  // namespace velkor

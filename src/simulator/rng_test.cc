@@ -78,48 +78,48 @@ TEST(ChaCha8Rng, DrawCounts) {
   EXPECT_EQ(d, static_cast<double>(ref.next_u64() >> 11) * 0x1p-53);
 }
 
-// Batched comparisons must make exactly the draws, and find exactly the first draw below its
-// threshold, that one next_u64 per comparison would, from even and odd buffer positions alike.
-TEST(ChaCha8Rng, DrawUntilBelowMatchesSingleDraws) {
+// Batched comparisons report exactly what one next_u64 per comparison would, and skipping
+// part of a batch makes exactly those draws, from even and odd buffer positions alike.
+TEST(ChaCha8Rng, PeekBelowMatchesSingleDraws) {
   std::vector<uint64_t> thresholds(700);
   for (size_t i = 0; i < thresholds.size(); ++i) thresholds[i] = (i % 37 == 5) ? ~0ull : 1ull << 58;
   for (int skip = 0; skip < 3; ++skip) {
     ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(9), ref = rng;
     for (int i = 0; i < skip; ++i) EXPECT_EQ(rng.next_u32(), ref.next_u32());
     for (size_t i = 0; i < thresholds.size();) {
-      size_t expected = 0;
-      bool expected_fired = false;
-      while (i + expected < thresholds.size() && !expected_fired) {
-        expected_fired = ref.next_u64() < thresholds[i + expected++];
+      size_t count;
+      uint64_t below = rng.peek_below(thresholds.data() + i, thresholds.size() - i, count);
+      if (count == 0) {  // a draw across the refill
+        EXPECT_EQ(rng.next_u64(), ref.next_u64());
+        ++i;
+        continue;
       }
-      bool fired;
-      EXPECT_EQ(rng.draw_until_below(thresholds.data() + i, thresholds.size() - i, fired),
-                expected);
-      EXPECT_EQ(fired, expected_fired);
+      size_t made = i % 3 == 0 ? count : count / 2 + 1;  // the whole batch or a part of it
+      for (size_t j = 0; j < made; ++j) {
+        EXPECT_EQ((below >> j) & 1, ref.next_u64() < thresholds[i + j]) << i + j;
+      }
+      rng.skip_u64(made);
       EXPECT_EQ(rng, ref);
-      i += expected;
-      if (i % 3 == 0) {
-        EXPECT_EQ(rng.next_u32(), ref.next_u32());
-      }
+      i += made;
     }
   }
 }
 
-// Every comparison kernel finds the same first draw below its threshold as the portable one, at
-// every length around the vector widths and with equal draws and thresholds (not below).
-TEST(ChaCha8Rng, EveryComparisonKernelFindsTheSameDraw) {
+// Every comparison kernel gives the same mask as the portable one, at every length around the
+// vector widths, with equal draws and thresholds (not below).
+TEST(ChaCha8Rng, EveryComparisonKernelGivesTheSameMask) {
   ChaCha8Rng rng = ChaCha8Rng::seed_from_u64(5);
-  std::vector<uint32_t> words(2 * 40);
-  std::vector<uint64_t> thresholds(40);
-  std::vector<FirstBelowKernel> kernels = available_first_below_kernels();
-  for (int trial = 0; trial < 200; ++trial) {
+  std::vector<uint32_t> words(2 * 64);
+  std::vector<uint64_t> thresholds(64);
+  std::vector<BelowMaskKernel> kernels = available_below_mask_kernels();
+  for (int trial = 0; trial < 100; ++trial) {
     for (uint32_t& word : words) word = rng.next_u32();
     for (size_t k = 0; k < thresholds.size(); ++k) {
       uint64_t draw = words[2 * k] | (uint64_t{words[2 * k + 1]} << 32);
       thresholds[k] = rng.next_u32() % 8 == 0 ? draw + (rng.next_u32() % 2) : draw >> 1;
     }
     for (size_t m = 0; m <= thresholds.size(); ++m) {
-      size_t expected = kernels[0](words.data(), thresholds.data(), m);
+      uint64_t expected = kernels[0](words.data(), thresholds.data(), m);
       for (size_t i = 1; i < kernels.size(); ++i) {
         EXPECT_EQ(kernels[i](words.data(), thresholds.data(), m), expected) << i << " " << m;
       }

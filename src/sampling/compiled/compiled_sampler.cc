@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 #include "base/overloaded.h"
 #include "bits/words.h"
@@ -418,6 +419,7 @@ std::optional<CompiledSampler> CompiledSampler::compile(
 
 void CompiledSampler::apply_fault(ChaCha8Rng& rng, const Event& event) {
   switch (event.kind) {
+    case Kind::kCoin:  // a coin "fires" when its draw's top bit is 0
     case Kind::kFault:
       toggle(event.first);
       return;
@@ -478,16 +480,31 @@ bool CompiledSampler::run_probabilistic(ChaCha8Rng& rng, InterruptPoll& poll) {
   size_t i = 0;
   for (const Stop& stop : stops_) {
     while (i < stop.draws_before) {
-      bool fired;
-      i += rng.draw_until_below(draw_thresholds_.data() + i, stop.draws_before - i, fired);
-      if (fired) [[unlikely]] {
-        const Event& event = events_[draw_events_[i - 1]];
-        if (event.kind == Kind::kCoin) {
+      size_t count;
+      uint64_t below = rng.peek_below(draw_thresholds_.data() + i, stop.draws_before - i, count);
+      if (count == 0) [[unlikely]] {  // the draw straddles two refills
+        if (rng.next_u64() < draw_thresholds_[i]) apply_fault(rng, events_[draw_events_[i]]);
+        ++i;
+        continue;
+      }
+      // Coins and single-bit faults of the batch only toggle signatures; a fault that draws
+      // again (which Pauli) ends the batch, so that its draws follow its own.
+      size_t made = count;
+      const Event* drawing = nullptr;
+      for (; below; below &= below - 1) {
+        auto j = static_cast<size_t>(std::countr_zero(below));
+        const Event& event = events_[draw_events_[i + j]];
+        if (event.kind == Kind::kCoin || event.kind == Kind::kFault) {
           toggle(event.first);
         } else {
-          apply_fault(rng, event);
+          made = j + 1;
+          drawing = &event;
+          break;
         }
       }
+      rng.skip_u64(made);
+      if (drawing) apply_fault(rng, *drawing);
+      i += made;
     }
     if (stop.event == kEndStop) break;
     if (stop.event == kPollStop) {

@@ -98,6 +98,7 @@ class CompiledSampler {
     if (code == 1 || code == 2) toggle(bit);
     if (code >= 2) toggle(bit + 1);
   }
+  /// Applies a fired coin or fault, drawing which Pauli when the channel has several.
   void apply_fault(ChaCha8Rng& rng, const Event& event);
   void apply_channel(ChaCha8Rng& rng, const Event& event);
   /// Runs an event that draws nothing to decide it; false when it discards the shot.
