@@ -17,22 +17,12 @@ from velkor import CircuitSampler, _core
 
 # Every method of this class with its text signature.
 SIGNATURES = {
-    **{
-        name: "($self, *targets)"
-        for name in [
-            "x", "y", "z", "s", "s_dag", "t", "t_dag", "cnot", "cx", "cz", "swap", "ccz",
-            "measure_many", "reset", "reset_z", "reset_x",
-        ]
-    },
-    **{
-        name: "($self, target)"
-        for name in ["measure", "measure_z", "peek_probability", "peek_z_probability", "measure_x",
-                     "peek_x_probability"]
-    },
-    **{
-        name: "($self, *targets, p)"
-        for name in ["x_error", "y_error", "z_error", "depolarize1", "depolarize2", "depolarize3"]
-    },
+    **dict.fromkeys(["x", "y", "z", "s", "s_dag", "t", "t_dag", "cnot", "cx", "cz", "swap", "ccz",
+                     "measure_many", "reset", "reset_z", "reset_x"], "($self, *targets)"),
+    **dict.fromkeys(["measure", "measure_z", "peek_probability", "peek_z_probability", "measure_x",
+                     "peek_x_probability"], "($self, target)"),
+    **dict.fromkeys(["x_error", "y_error", "z_error", "depolarize1", "depolarize2", "depolarize3"],
+                    "($self, *targets, p)"),
     "measure_observable": "($self, observable, *, flip_probability=0.0)",
     "peek_observable_expectation": "($self, observable)",
     "state_vector": '($self, *, endian="little")',
