@@ -257,6 +257,14 @@ __attribute__((target("avx512f"))) uint64_t below_mask_avx512(const uint32_t* wo
                                                               const uint64_t* thresholds,
                                                               size_t m) {
   uint64_t mask = 0;
+  if (m == 64) {  // the common case of a long scan, unrolled without lane masks
+    for (size_t k = 0; k < 64; k += 8) {
+      __m512i value = _mm512_loadu_si512(words + 2 * k);
+      __m512i limit = _mm512_loadu_si512(thresholds + k);
+      mask |= uint64_t{_mm512_cmplt_epu64_mask(value, limit)} << k;
+    }
+    return mask;
+  }
   for (size_t k = 0; k < m; k += 8) {
     __mmask8 valid = m - k >= 8 ? __mmask8{0xFF} : static_cast<__mmask8>((1u << (m - k)) - 1);
     __m512i value = _mm512_maskz_loadu_epi64(valid, words + 2 * k);
