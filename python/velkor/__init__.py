@@ -27,9 +27,22 @@ from velkor._core import *  # noqa: F403
 from velkor._pauli_text import compact_pauli
 from velkor._version import __version__
 from velkor.parallel import ShardedSampleResult, sample_parallel, shard_seed
-from velkor.translate import translate_circuit
 
 __all__ = [
     *_core.__all__, "compact_pauli", "translate_circuit", "ShardedSampleResult",
     "sample_parallel", "shard_seed",
 ]
+
+
+def __getattr__(name: str):
+    # The translator builds its Clifford tables when first used, not on every `import velkor`
+    # (they take about a tenth of a second).
+    if name == "translate_circuit":
+        from velkor.translate import translate_circuit
+
+        return translate_circuit
+    raise AttributeError(f"module 'velkor' has no attribute {name!r}")
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(__all__))
