@@ -1,7 +1,6 @@
 #include "simulator/phase_map.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "bits/words.h"
@@ -33,16 +32,78 @@ uint8_t PhaseMap::get(std::span<const uint64_t> key) const {
 void PhaseMap::add(std::span<const uint64_t> key, uint8_t increment) {
   increment &= 7;
   if (increment == 0 || is_zero_words(key)) return;
+  if (increment == 4 && size_ == 0) {
+    xor_words(linear_, key);
+    return;
+  }
+  add_keyed(key, increment);
+}
+
+void PhaseMap::add_keyed(std::span<const uint64_t> key, uint8_t increment) {
   if (2 * (size_ + 1) > coef_.size()) rehash(std::max<size_t>(16, 2 * coef_.size()), key_words_);
   size_t slot = find_slot(key);
   if (coef_[slot]) {
-    coef_[slot] = static_cast<uint8_t>((coef_[slot] + increment) & 7);
-    if (coef_[slot] == 0) erase_slot(slot);
+    auto sum = static_cast<uint8_t>((coef_[slot] + increment) & 7);
+    if (sum == 0 || sum == 4) {
+      erase_slot(slot);
+      if (sum == 4) xor_words(linear_, key);
+    } else {
+      coef_[slot] = sum;
+    }
+    return;
+  }
+  if (increment == 4) {
+    xor_words(linear_, key);
     return;
   }
   std::copy(key.begin(), key.end(), key_at(slot).begin());
   coef_[slot] = increment;
   ++size_;
+}
+
+void PhaseMap::eliminate(std::span<const uint64_t> normal, size_t p, bool value, size_t num_vars) {
+  size_t old_words = key_words_;
+  size_t new_words = words_for_bits(num_vars - 1);
+  // 4 * parity(l . x) with x_p substituted is 4 * parity((l XOR normal) . x) plus a constant.
+  if (get_bit(linear_, p)) xor_words(linear_, normal);
+  remove_bit_words(linear_, p, std::span<uint64_t>(linear_).first(new_words));
+  if (new_words < old_words) linear_[new_words] = 0;
+  if (size_ == 0) {
+    set_key_words(new_words);
+    return;
+  }
+  // Take the gadgets out, substitute x_p in every key that holds it, drop bit p, put them back.
+  moved_keys_.resize(size_ * old_words);
+  moved_coefs_.clear();
+  for (size_t slot = 0; slot < coef_.size(); ++slot) {
+    if (!coef_[slot]) continue;
+    std::span<uint64_t> key(moved_keys_.data() + moved_coefs_.size() * old_words, old_words);
+    std::copy_n(key_at(slot).begin(), old_words, key.begin());
+    uint8_t coefficient = coef_[slot];
+    if (get_bit(key, p)) {
+      xor_words(key, normal);
+      if (value) coefficient = static_cast<uint8_t>(-coefficient & 7);
+    }
+    remove_bit_words(key, p, key.first(new_words));
+    moved_coefs_.push_back(coefficient);
+  }
+  std::fill(coef_.begin(), coef_.end(), 0);
+  size_ = 0;
+  set_key_words(new_words);
+  for (size_t t = 0; t < moved_coefs_.size(); ++t) {
+    std::span<const uint64_t> key(moved_keys_.data() + t * old_words, new_words);
+    if (!is_zero_words(key)) add_keyed(key, moved_coefs_[t]);
+  }
+}
+
+bool PhaseMap::operator==(const PhaseMap& other) const {
+  if (size_ != other.size_ || key_words_ != other.key_words_ || linear_ != other.linear_) {
+    return false;
+  }
+  for (size_t slot = 0; slot < coef_.size(); ++slot) {
+    if (coef_[slot] && other.get(key_at(slot)) != coef_[slot]) return false;
+  }
+  return true;
 }
 
 // Backward-shift deletion keeps every probe chain unbroken without tombstones.
@@ -66,15 +127,13 @@ void PhaseMap::erase_slot(size_t slot) {
 
 void PhaseMap::clear() {
   std::fill(coef_.begin(), coef_.end(), 0);
+  std::fill(linear_.begin(), linear_.end(), 0);
   size_ = 0;
-}
-
-void PhaseMap::reserve(size_t n) {
-  if (2 * n > coef_.size()) rehash(std::bit_ceil(std::max<size_t>(16, 2 * n)), key_words_);
 }
 
 void PhaseMap::set_key_words(size_t key_words) {
   if (key_words == key_words_) return;
+  linear_.resize(key_words, 0);
   if (size_ == 0) {
     // Nothing to move: re-slice the key buffer in place, keeping its capacity.
     key_words_ = key_words;

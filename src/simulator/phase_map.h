@@ -5,39 +5,58 @@
 #include <span>
 #include <vector>
 
+#include "bits/words.h"
+
 namespace velkor {
 
-/// The phase polynomial: a map from non-zero parity keys over the path variables (all of one
-/// length) to coefficients 1..7 (multiples of pi/4). Open addressing with linear probing; keys
-/// live inline in one word array, so inserting a term never allocates on its own.
-/// Iteration order is unspecified and nothing may depend on it.
+/// The phase polynomial over the path variables, in multiples of pi/4 (mod 8), up to a constant.
+///
+/// Terms with coefficient 4 are linear over GF(2): 4 * parity(a . x) + 4 * parity(b . x) is
+/// 4 * parity((a XOR b) . x). They are kept summed in one linear key, so Pauli errors and |->
+/// preparations add no entries and a restriction substitutes them with one word operation.
+/// Every other term (coefficients 1, 2, 3, 5, 6, 7) is a keyed gadget in a hash map with open
+/// addressing and linear probing; keys live inline in one word array, so inserting a term never
+/// allocates on its own. Iteration order is unspecified and nothing may depend on it.
 class PhaseMap {
  public:
   PhaseMap() = default;
   /// An empty map whose keys have `key_words` words.
-  explicit PhaseMap(size_t key_words) : key_words_(key_words) {}
+  explicit PhaseMap(size_t key_words) : key_words_(key_words), linear_(key_words, 0) {}
 
   size_t key_words() const { return key_words_; }
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
+  /// The number of terms for_each visits: the keyed gadgets, plus one for a non-zero linear key.
+  size_t size() const { return size_ + !is_zero_words(linear_); }
+  bool empty() const { return size() == 0; }
+  /// The number of keyed gadgets (coefficients other than 4).
+  size_t keyed_size() const { return size_; }
+  /// The linear key l: the coefficient-4 terms sum to 4 * parity(l . x).
+  std::span<const uint64_t> linear() const { return linear_; }
 
-  /// Adds `increment` (mod 8) to the coefficient of `key`; drops the term when it reaches 0.
-  /// A zero key (a global phase) or a zero increment changes nothing.
+  /// Adds increment * parity(key . x) (mod 8). A zero key (a global phase) or a zero increment
+  /// changes nothing; a gadget whose coefficient reaches 4 joins the linear key.
   void add(std::span<const uint64_t> key, uint8_t increment);
-  /// The coefficient of `key`, 0 when absent.
+  /// The coefficient of the keyed gadget `key`, 0 when absent (the linear key is apart).
   uint8_t get(std::span<const uint64_t> key) const;
   void clear();
-  /// Reserves room for `n` terms without rehashing.
-  void reserve(size_t n);
   /// Re-lays every key out with `key_words` words (new words zero; dropped words must be zero).
   void set_key_words(size_t key_words);
+  /// Substitutes x_p = value XOR parity(normal . x without x_p), p = normal's lowest set bit,
+  /// and drops variable p: keys shrink to words_for_bits(num_vars - 1) words. Constants that
+  /// arise are global phases and are dropped. `normal` has key_words() words and may not alias
+  /// a key. Costs one word operation for the linear key and one re-insertion per keyed gadget.
+  void eliminate(std::span<const uint64_t> normal, size_t p, bool value, size_t num_vars);
 
-  /// Calls f(key, coefficient) for every term.
+  /// The same polynomial term for term.
+  bool operator==(const PhaseMap& other) const;
+
+  /// Calls f(key, coefficient) for every keyed gadget, then f(linear key, 4) when it is non-zero.
+  /// A key may thus be visited twice; the polynomial is the sum of every visit.
   template <class F>
   void for_each(F&& f) const {
     for (size_t slot = 0; slot < coef_.size(); ++slot) {
       if (coef_[slot]) f(key_at(slot), coef_[slot]);
     }
+    if (!is_zero_words(linear_)) f(std::span<const uint64_t>(linear_), uint8_t{4});
   }
 
  private:
@@ -51,11 +70,17 @@ class PhaseMap {
   void erase_slot(size_t slot);
   void rehash(size_t capacity, size_t key_words);
 
+  /// Adds `increment` to a keyed gadget, or to the linear key when the sum is 4.
+  void add_keyed(std::span<const uint64_t> key, uint8_t increment);
+
   size_t key_words_ = 0;
   size_t size_ = 0;
   size_t mask_ = 0;  // capacity - 1; capacity is 0 or a power of two
   std::vector<uint64_t> keys_;
-  std::vector<uint8_t> coef_;  // 0 marks an empty slot
+  std::vector<uint8_t> coef_;         // 0 marks an empty slot; never 4
+  std::vector<uint64_t> linear_;      // key_words_ words
+  std::vector<uint64_t> moved_keys_;  // eliminate's reused copy of the substituted gadgets
+  std::vector<uint8_t> moved_coefs_;
 };
 
 }  // namespace velkor

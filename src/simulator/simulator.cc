@@ -122,17 +122,22 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   size_t new_words = words_for_bits(num_vars_ - 1);
   std::span<const uint64_t> nw = normal_;
   if (old_words == 1) {
-    // One word per row: substitute and drop bit p without branches, a few operations a row.
+    // One word per row: substitute and drop bit p without branches, a few operations a row; the
+    // offset flips of 64 qubits are gathered in a register and applied with one XOR.
     uint64_t low = (uint64_t{1} << p) - 1, n0 = nw[0];
     uint64_t* rows = rows_.data();
-    uint64_t* offset = offset_.data();
     const size_t stride = stride_, nq = num_qubits_;
-    for (size_t q = 0; q < nq; ++q) {
-      uint64_t w = rows[q * stride];
-      uint64_t has = uint64_t{0} - ((w >> p) & 1);
-      offset[q / 64] ^= (has & value) << (q % 64);
-      w ^= n0 & has;
-      rows[q * stride] = (w & low) | ((w >> 1) & ~low);
+    for (size_t base = 0; base < nq; base += 64) {
+      size_t end = std::min(nq, base + 64);
+      uint64_t flips = 0;
+      for (size_t q = base; q < end; ++q) {
+        uint64_t w = rows[q * stride];
+        uint64_t has = (w >> p) & 1;
+        flips |= has << (q - base);
+        w ^= n0 & (uint64_t{0} - has);
+        rows[q * stride] = (w & low) | ((w >> 1) & ~low);
+      }
+      if (value) offset_[base / 64] ^= flips;
     }
   } else {
     for (size_t q = 0; q < num_qubits_; ++q) {
@@ -145,21 +150,7 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
       if (new_words < old_words) r[new_words] = 0;
     }
   }
-  // Rebuild the phase map: substitute x_p in every key that contains it, then drop bit p.
-  spare_phase_.clear();
-  spare_phase_.set_key_words(new_words);
-  spare_phase_.reserve(phase_.size());
-  scratch_.assign(old_words, 0);
-  phase_.for_each([&](std::span<const uint64_t> key, uint8_t coefficient) {
-    std::copy(key.begin(), key.end(), scratch_.begin());
-    if (get_bit(scratch_, p)) {
-      xor_words(scratch_, nw);
-      if (value) coefficient = static_cast<uint8_t>(-coefficient);
-    }
-    remove_bit_words(scratch_, p, std::span<uint64_t>(scratch_).first(new_words));
-    spare_phase_.add(std::span<const uint64_t>(scratch_).first(new_words), coefficient);
-  });
-  std::swap(phase_, spare_phase_);
+  phase_.eliminate(nw, p, value, num_vars_);
   num_vars_ -= 1;
 }
 

@@ -97,9 +97,8 @@ class Simulator {
   PhaseMap phase_;
   PivotBasis pivots_;
   ChaCha8Rng rng_;
-  std::vector<uint64_t> scratch_;  // reused key buffer of the gadget and restriction updates
+  std::vector<uint64_t> scratch_;  // reused key buffer of the gadget updates
   std::vector<uint64_t> normal_;   // copy of the restriction normal, which may alias a row
-  PhaseMap spare_phase_;           // reused target map of restrict_affine
 };
 
 }  // namespace velkor
