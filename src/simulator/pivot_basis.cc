@@ -115,7 +115,26 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
   size_t i = 0;
   while (i < n && !dot_words(normal, dir(i))) ++i;
   check_invariant(i < n, "a restriction normal overlaps some pivot direction");
-  fold_into(normal, dir(i), i);
+  size_t new_words = words_for_bits(n - 1);
+  if (words_ == 1) {
+    // One word per direction: fold and drop bit `pivot` in the same pass.
+    uint64_t f = normal[0], add = dirs_[i * stride_], low = (uint64_t{1} << pivot) - 1;
+    for (size_t s = 0; s < n; ++s) {
+      uint64_t& d = dirs_[s * stride_];
+      uint64_t odd = static_cast<uint64_t>(std::popcount(f & d) & 1);
+      uint64_t folded = d ^ (add & (uint64_t{0} - odd));
+      d = (folded & low) | ((folded >> 1) & ~low);
+    }
+  } else {
+    fold_into(normal, dir(i), i);
+    for (size_t s = 0; s < n; ++s) {
+      std::span<uint64_t> d = dir(s);
+      remove_bit_words(d, pivot, d.first(new_words));
+      if (new_words < words_) d[new_words] = 0;
+    }
+  }
+  words_ = new_words;
+  // Slot i's pivot is no longer needed; the last slot takes its place.
   slot_of_[owner_[i]] = kNone;
   if (i + 1 < n) {
     std::copy_n(dirs_.data() + (n - 1) * stride_, stride_, dirs_.data() + i * stride_);
@@ -123,22 +142,6 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
     slot_of_[owner_[i]] = i;
   }
   owner_.pop_back();
-  size_t new_words = words_for_bits(n - 1);
-  if (words_ == 1) {
-    uint64_t low = (uint64_t{1} << pivot) - 1;
-    for (size_t s = 0; s + 1 < n; ++s) {
-      uint64_t& d = dirs_[s * stride_];
-      d = (d & low) | ((d >> 1) & ~low);
-    }
-    words_ = new_words;
-    return;
-  }
-  for (size_t s = 0; s + 1 < n; ++s) {
-    std::span<uint64_t> d = dir(s);
-    remove_bit_words(d, pivot, d.first(new_words));
-    if (new_words < words_) d[new_words] = 0;
-  }
-  words_ = new_words;
 }
 
 std::optional<BitVec> PivotBasis::solve(RowView rows, size_t num_qubits, size_t num_vars,
@@ -155,6 +158,16 @@ bool PivotBasis::solve_into(RowView rows, size_t num_qubits, size_t num_vars, co
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
   });
   // Pivot rows hold by construction; only the others can contradict the target.
+  if (words_ == 1 && rows.words == 1) {
+    uint64_t d0 = d.words()[0], wrong = 0;
+    std::span<const uint64_t> t = target.words();
+    for (size_t q = 0; q < num_qubits; ++q) {
+      uint64_t free_row = slot_of_[q] == kNone;
+      uint64_t value = static_cast<uint64_t>(std::popcount(rows.data[q * rows.stride] & d0) & 1);
+      wrong |= free_row & (value ^ (t[q / 64] >> (q % 64)));
+    }
+    return !(wrong & 1);
+  }
   for (size_t q = 0; q < num_qubits; ++q) {
     if (slot_of_[q] == kNone && dot_words(rows.row(q), d.words()) != target.get(q)) return false;
   }
