@@ -72,6 +72,23 @@ QuadraticPhase directional_derivative(const Simulator& sim, std::span<const uint
   return form;
 }
 
+std::optional<uint8_t> constant_derivative(const Simulator& sim, std::span<const uint64_t> d) {
+  // 4 * parity(k . x) changes by the constant 4 * parity(k . d); any other coefficient on a key
+  // with odd overlap makes the change depend on x.
+  uint8_t constant = 0;
+  bool varies = false;
+  sim.phase().for_each([&](std::span<const uint64_t> key, uint8_t c) {
+    if (!dot_words(key, d)) return;
+    if (c == 4) {
+      constant ^= 4;
+    } else {
+      varies = true;
+    }
+  });
+  if (varies) return std::nullopt;
+  return constant;
+}
+
 void directional_derivative_into(const Simulator& sim, std::span<const uint64_t> d,
                                  QuadraticPhase& form, DerivativeWorkspace& workspace) {
   size_t n = sim.num_vars();

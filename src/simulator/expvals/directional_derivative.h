@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct DerivativeWorkspace {
 /// Only terms whose key has odd overlap with d contribute; each costs one AND-popcount per word
 /// plus, for odd coefficients, one row XOR per variable of its key. Changes nothing.
 QuadraticPhase directional_derivative(const Simulator& sim, std::span<const uint64_t> d);
+
+/// The derivative along `d` when it is a constant: no term other than the coefficient-4 ones
+/// (which are linear) has odd overlap with d. Nothing otherwise. One AND-popcount per word of
+/// every term; builds no form.
+std::optional<uint8_t> constant_derivative(const Simulator& sim, std::span<const uint64_t> d);
 
 /// directional_derivative written into `form`, whose vectors and rows are reused, with the
 /// scratch buffers of `workspace`: allocates nothing once the buffers have grown to the size.

@@ -63,6 +63,10 @@ Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simula
   if (!sim.pivots().solve_into(sim.rows(), sim.num_qubits(), sim.num_vars(), flip, d)) {
     return Plan{Plan::NewCoordinate{}};
   }
+  // Clifford states with only linear phases, the common case, are decided without a form.
+  if (std::optional<uint8_t> constant = constant_derivative(sim, d.words())) {
+    return Plan{Plan::Deterministic{*constant == 4}};
+  }
   directional_derivative_into(sim, d.words(), form, workspace);
   size_t n = sim.num_vars();
   uint8_t c = form.constant;
