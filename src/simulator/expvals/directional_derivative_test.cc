@@ -91,24 +91,5 @@ TEST(DirectionalDerivative, HoldsAtSampledPointsOfStatesSpanningSeveralWords) {
   }
 }
 
-TEST(DirectionalDerivative, OnlyOddOverlapsContribute) {
-  Simulator sim = Simulator::new_with_optional_seed(0);
-  for (size_t q = 0; q < 3; ++q) reference::plus_state(sim, q);
-  uint64_t both = 0b011, first = 0b001;
-  sim.add_phase_gadget(std::span<const uint64_t>(&both, 1), 1);   // even overlap with d = x0 ^ x1
-  sim.add_phase_gadget(std::span<const uint64_t>(&first, 1), 2);  // odd overlap, even coefficient
-  uint64_t d = 0b011;
-  QuadraticPhase form = directional_derivative(sim, std::span<const uint64_t>(&d, 1));
-  EXPECT_EQ(form.constant, 2);
-  EXPECT_EQ(form.linear, (std::vector<uint8_t>{2, 0, 0}));
-  for (const BitVec& row : form.quadratic) EXPECT_TRUE(row.is_zero());
-
-  uint64_t zero = 0;
-  QuadraticPhase none = directional_derivative(sim, std::span<const uint64_t>(&zero, 1));
-  EXPECT_EQ(none.constant, 0);
-  EXPECT_EQ(none.linear, (std::vector<uint8_t>{0, 0, 0}));
-  for (const BitVec& row : none.quadratic) EXPECT_TRUE(row.is_zero());
-}
-
 }  // namespace
 }  // namespace velkor

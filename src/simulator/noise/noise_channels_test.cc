@@ -71,18 +71,6 @@ TEST(NoiseChannels, FlipAndDepolarizingDrawsAndEffects) {
   }
 }
 
-TEST(NoiseChannels, FlipChannelsGrowTheRegisterEvenWithoutAFault) {
-  Simulator sim = Simulator::new_with_optional_seed(0);
-  x_error(sim, 4, 0.0);
-  EXPECT_EQ(sim.num_qubits(), 5u);
-  depolarize3(sim, 1, 7, 2, 0.0);
-  EXPECT_EQ(sim.num_qubits(), 8u);
-  EXPECT_EQ(sim.rng(), ChaCha8Rng::seed_from_u64(0));
-  x_error(sim, 4, 1.0);
-  EXPECT_TRUE(sim.offset(4));
-  EXPECT_EQ(sim.rng(), ChaCha8Rng::seed_from_u64(0));
-}
-
 TEST(NoiseChannels, PauliChannelSpecialCasesDrawNothing) {
   Simulator sim = prepared(3);
   Simulator want = sim;

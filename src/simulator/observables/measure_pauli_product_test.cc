@@ -23,57 +23,6 @@ Simulator bell_pair(uint64_t seed) {
   return sim;
 }
 
-TEST(MeasurePauliProduct, BellPairProductsAreCertain) {
-  for (auto [text, sign] : {std::pair{"ZZ", 1}, {"XX", 1}, {"YY", -1}, {"-YY", 1}, {"-XX", -1}}) {
-    Simulator sim = bell_pair(5);
-    Simulator before = sim;
-    auto r = measure_pauli_product(sim, compact(text));
-    ASSERT_TRUE(r.has_value()) << text;
-    EXPECT_EQ(r->sign, sign) << text;
-    EXPECT_EQ(r->probability, 1.0) << text;
-    EXPECT_EQ(sim.rng(), before.rng()) << text;
-    EXPECT_EQ(reference::dense_state(sim), reference::dense_state(before)) << text;
-  }
-}
-
-TEST(MeasurePauliProduct, IdentityGivesItsSignAndGrowsTheRegister) {
-  for (auto [text, sign] : {std::pair{"III", 1}, {"-_I_", -1}}) {
-    Simulator sim = Simulator::new_with_optional_seed(1);
-    auto r = measure_pauli_product(sim, compact(text));
-    EXPECT_EQ(r->sign, sign);
-    EXPECT_EQ(r->probability, 1.0);
-    EXPECT_EQ(sim.num_qubits(), compact(text).span);
-    EXPECT_EQ(sim.rng(), ChaCha8Rng::seed_from_u64(1));
-  }
-}
-
-TEST(MeasurePauliProduct, RefusalLeavesRegisterStateAndGeneratorAlone) {
-  for (const char* text : {"XII", "XIIIII", "ZXZ", "ZXIZZ"}) {
-    Simulator sim = Simulator::new_with_optional_seed(4);
-    sim.ensure_num_qubits(3);
-    for (size_t q = 0; q < 3; ++q) reset_x_raw(sim, q);
-    ccz(sim, 0, 1, 2);
-    Simulator before = sim;
-    auto r = measure_pauli_product(sim, compact(text));
-    ASSERT_FALSE(r.has_value()) << text;
-    size_t pivot = compact(text).factors[text[0] == 'Z' ? 1 : 0].first;
-    EXPECT_EQ(r.error().message,
-              "Pauli observable measurement is incompatible: X measurement on qubit " +
-                  std::to_string(pivot) + " is incompatible: non-affine zero set");
-    EXPECT_TRUE(same_record(sim, before)) << text;
-  }
-}
-
-TEST(MeasurePauliProduct, GrowsTheRegisterOnSuccess) {
-  Simulator sim = bell_pair(2);
-  auto r = measure_pauli_product(sim, compact("ZIIIZ"));
-  EXPECT_EQ(sim.num_qubits(), 5u);
-  EXPECT_EQ(r->probability, 0.5);
-  auto x = measure_pauli_product(sim, compact("IIIIIIX"));
-  EXPECT_EQ(sim.num_qubits(), 7u);
-  EXPECT_EQ(x->probability, 0.5);
-}
-
 TEST(MeasureObservable, FlipDrawFollowsTheMeasurement) {
   Simulator sim = bell_pair(8);
   ChaCha8Rng ref = sim.rng();

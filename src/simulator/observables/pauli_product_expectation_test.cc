@@ -11,40 +11,6 @@
 namespace velkor {
 namespace {
 
-double expectation(const Simulator& sim, const char* text) {
-  return pauli_product_expectation(sim, *from_compact(text));
-}
-
-TEST(PauliProductExpectation, SingleQubitStates) {
-  Simulator sim = Simulator::new_with_optional_seed(0);
-  sim.ensure_num_qubits(1);
-  reset_x_raw(sim, 0);
-  EXPECT_EQ(expectation(sim, "X"), 1.0);
-  EXPECT_EQ(expectation(sim, "-X"), -1.0);
-  EXPECT_EQ(expectation(sim, "Y"), 0.0);
-  EXPECT_EQ(expectation(sim, "Z"), 0.0);
-  s(sim, 0);
-  EXPECT_EQ(expectation(sim, "Y"), 1.0);
-  EXPECT_EQ(expectation(sim, "X"), 0.0);
-  s_dag(sim, 0);
-  t(sim, 0);
-  EXPECT_NEAR(expectation(sim, "X"), 0.7071067811865476, 1e-15);
-  EXPECT_NEAR(expectation(sim, "Y"), 0.7071067811865476, 1e-15);
-  x(sim, 0);  // X T |+>: <X> unchanged, <Y> negated
-  EXPECT_NEAR(expectation(sim, "Y"), -0.7071067811865476, 1e-15);
-}
-
-TEST(PauliProductExpectation, QubitsBeyondTheRegisterAreZero) {
-  Simulator sim = Simulator::new_with_optional_seed(0);
-  sim.ensure_num_qubits(1);
-  x(sim, 0);
-  EXPECT_EQ(expectation(sim, "ZZ"), -1.0);
-  EXPECT_EQ(expectation(sim, "-ZIZ"), 1.0);
-  EXPECT_EQ(expectation(sim, "ZX"), 0.0);
-  EXPECT_EQ(expectation(sim, "ZIIY"), 0.0);
-  EXPECT_EQ(sim.num_qubits(), 1u);
-}
-
 TEST(PauliProductExpectation, AgreesWithTheDenseStateOnRandomStates) {
   std::mt19937_64 gen(23);
   int fractional = 0;
