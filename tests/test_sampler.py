@@ -479,8 +479,24 @@ REFUSED_CALLS = [  # (call, error type, message), evaluated with the names of th
      "postselected detector index 1 is out of range"),
     ("sample_parallel(CircuitSampler(P), 5, postselect=[0])", ValueError,
      "postselect applies to circuit text; a CircuitSampler keeps its own"),
+    ("sample_parallel(P, 2**62)", MemoryError, f"cannot allocate {2**62} shots of 3 values each"),
+    ("CircuitSampler(P)._sample_into(*into(measurements=np.zeros((5, 3), np.uint8)))", ValueError,
+     "measurements must have 3 columns of bools"),
+    ("CircuitSampler(P)._sample_into(*into(detectors=np.zeros((4, 1), bool)))", ValueError,
+     "the arrays must have the same number of rows"),
+    ("CircuitSampler(P)._sample_into(*into(exp_vals=np.zeros((5, 1))))", ValueError,
+     "exp_vals must have 0 columns of float64s"),
+    ("CircuitSampler(P)._sample_into(*into(observables=np.zeros(5, bool)))", ValueError,
+     "must be two-dimensional"),
 ]
 P = "X_ERROR(0.2) 0 1 2\nM 0 1 2\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]"
+
+
+def into(**change):
+    """Five rows of P's four arrays to sample into, some replaced."""
+    rows = {"measurements": np.zeros((5, 3), bool), "detectors": np.zeros((5, 1), bool),
+            "observables": np.zeros((5, 1), bool), "exp_vals": np.zeros((5, 0))}
+    return {**rows, **change}.values()
 
 
 @pytest.mark.parametrize("call, error, message", REFUSED_CALLS)

@@ -542,6 +542,29 @@ class CircuitSampler:
         """The number of places where one fault can occur (noise channels and noisy readouts,
         each target counted); the upper bound of `num_faults`."""
 
+    def _sample_into(
+        self,
+        measurements: npt.NDArray[np.bool_] | npt.NDArray[np.uint8] | None,
+        detectors: npt.NDArray[np.bool_] | npt.NDArray[np.uint8],
+        observables: npt.NDArray[np.bool_] | npt.NDArray[np.uint8],
+        exp_vals: npt.NDArray[np.float64],
+        *,
+        bit_packed: bool = False,
+        num_faults: int | None = None,
+    ) -> int:
+        """Samples as many shots as the arrays have rows, exactly as `sample` would, writing
+        the accepted rows into the first rows of the arrays; returns their number and leaves the
+        rows after them as they were (for `velkor.sample_parallel`, which fills one array from
+        several threads). Each array is writeable, C-contiguous and two-dimensional, of
+        `sample`'s dtype and width for `bit_packed`: a slice of rows of a larger array will do.
+        `measurements` may be None, as in `sample_detectors`.
+
+        Raises:
+            ValueError: An array of another dtype or width ("detectors must have 2 columns of
+                bools"), or arrays of different row counts; and as `sample`.
+            MeasurementError: As `sample`.
+        """
+
     def _use_general_path(self) -> None:
         """Makes every later call of this sampler run the general interpreter (for tests and
         benchmarks)."""

@@ -6,10 +6,11 @@ sampled, in one stream, by a sampler seeded with `shard_seed(s, i)`, exactly as
 
     CircuitSampler(circuit, seed=shard_seed(s, i), postselect=...).sample(len_i, ...)
 
-would sample it. Shards run on a pool of threads in any order; their rows are joined in shard
-order. So the rows depend on the circuit, the seed, the shard size and the shot count only, never
-on the number of threads or on timing, and the first rows of a longer call equal a shorter call
-with the same seed and shard size. `velkor.dask` runs the same shards on a cluster and gives the
+would sample it. Shards run on a pool of threads in any order, each writing its rows straight
+into its place in arrays allocated once for the whole call, so the rows come out in shard order.
+They depend on the circuit, the seed, the shard size and the shot count only, never on the number
+of threads or on timing, and the first rows of a longer call equal a shorter call with the same
+seed and shard size. `velkor.dask` runs the same shards on a cluster and gives the
 same rows.
 """
 
@@ -28,6 +29,8 @@ import numpy as np
 from velkor._core import CircuitSampler, MeasurementError, SampleResult
 
 __all__ = ["DEFAULT_SHARD_SIZE", "ShardedSampleResult", "sample_parallel", "shard_seed"]
+
+_FIELDS = ("measurements", "detectors", "observables", "exp_vals")
 
 DEFAULT_SHARD_SIZE = 4096
 """Shots per shard unless the caller says otherwise (2**12): small enough that the threads
@@ -103,27 +106,29 @@ def sample_parallel(
         raise ValueError("num_threads must be at least 1")
     options = {"bit_packed": bit_packed, "num_faults": num_faults}
     empty = base.with_seed(0).sample(0, **options)  # checks the options as sample() does
+    out = _allocate(base, empty, shots)
     seed = secrets.randbits(64) if seed is None else seed
     sizes = _shard_sizes(shots, shard_size)
     threads = min(num_threads or _available_cores(), max(len(sizes), 1))
     stop = threading.Event()
-    parts: list[SampleResult] = [empty]
     with ThreadPoolExecutor(threads, thread_name_prefix="velkor-shard") as pool:
         futures = [
-            pool.submit(_sample_shard, base, seed, index, shard_size, size, options, stop)
+            pool.submit(_sample_shard, base, seed, index, shard_size, size, options,
+                        out, index * shard_size, stop)
             for index, size in enumerate(sizes)
         ]
         try:
+            accepted = []
             for future in futures:
                 while not wait([future], timeout=_CALL_SECONDS).done:
                     pass  # wakes up now and then, so that Ctrl-C is seen at once
-                parts += future.result()
+                accepted.append(future.result())
         except BaseException:
             stop.set()
             for future in futures:
                 future.cancel()
             raise
-    return _join(parts, seed, shard_size)
+    return _result(out, _compact(out, sizes, accepted), shots, seed, shard_size)
 
 
 def _prepare_sampler(
@@ -159,6 +164,20 @@ def _available_cores() -> int:
         return os.cpu_count() or 1
 
 
+def _allocate(base: CircuitSampler, empty: SampleResult, shots: int) -> list[np.ndarray]:
+    """Uninitialised arrays for `shots` rows of each result, laid out as in `empty`. Refuses
+    as `sample` does: MemoryError "cannot allocate {shots} shots of {columns} values each"."""
+    out = []
+    for field in _FIELDS:
+        array = getattr(empty, field)
+        try:
+            out.append(np.empty((shots, *array.shape[1:]), array.dtype))
+        except (MemoryError, ValueError):  # ValueError: more bytes than an array can have
+            columns = getattr(base, f"num_{field}")
+            raise MemoryError(f"cannot allocate {shots} shots of {columns} values each") from None
+    return out
+
+
 def _sample_shard(
     base: CircuitSampler,
     seed: int,
@@ -166,41 +185,52 @@ def _sample_shard(
     shard_size: int,
     shots: int,
     options: dict,
+    out: Sequence[np.ndarray | None],
+    first_row: int,
     stop: threading.Event | None = None,
-) -> list[SampleResult]:
+) -> int:
     """Samples shard `index` (`shots` shots) from a copy of `base` seeded for it, in calls that
-    grow while they are quick; stops early, returning what it has, once `stop` is set."""
+    grow while they are quick, writing its accepted rows into the arrays `out` (measurements,
+    detectors, observables, exp_vals; measurements may be None) from row `first_row` on; stops
+    early once `stop` is set. Returns the number of rows written."""
     sampler = base.with_seed(shard_seed(seed, index))
-    parts: list[SampleResult] = []
-    done, call = 0, _FIRST_CALL_SHOTS
+    done = accepted = 0
+    call = _FIRST_CALL_SHOTS
     while done < shots and not (stop is not None and stop.is_set()):
         count = min(call, shots - done)
-        start = time.perf_counter()
+        start = first_row + accepted
+        rows = [None if array is None else array[start:start + count] for array in out]
+        began = time.perf_counter()
         try:
-            parts.append(sampler.sample(count, **options))
+            accepted += sampler._sample_into(*rows, **options)
         except MeasurementError as error:
             error.add_note(f"shot numbers count from shot {index * shard_size + done} of the call")
             raise
-        if time.perf_counter() - start < _CALL_SECONDS:
+        if time.perf_counter() - began < _CALL_SECONDS:
             call *= 2
         done += count
-    return parts
+    return accepted
 
 
-def _join(parts: Sequence[SampleResult], seed: int, shard_size: int) -> ShardedSampleResult:
-    """The rows of `parts` (at least one) one after another."""
+def _compact(out: Sequence[np.ndarray], sizes: Sequence[int], accepted: Sequence[int]) -> int:
+    """Moves the accepted rows of each shard (the first rows of its place) down to follow those
+    of the shards before it; returns their total."""
+    row = start = 0
+    for size, count in zip(sizes, accepted):
+        if row != start:
+            for array in out:
+                array[row:row + count] = array[start:start + count]
+        row += count
+        start += size
+    return row
 
-    def rows(field: str) -> np.ndarray:
-        arrays = [getattr(part, field) for part in parts]
-        return arrays[0] if len(arrays) == 1 else np.concatenate(arrays)
 
-    return ShardedSampleResult(
-        measurements=rows("measurements"),
-        detectors=rows("detectors"),
-        observables=rows("observables"),
-        exp_vals=rows("exp_vals"),
-        total_shots=sum(part.total_shots for part in parts),
-        accepted_shots=sum(part.accepted_shots for part in parts),
-        seed=seed,
-        shard_size=shard_size,
-    )
+def _result(out: list[np.ndarray], accepted: int, shots: int, seed: int,
+            shard_size: int) -> ShardedSampleResult:
+    """The result over the first `accepted` rows of `out`, whose arrays are shrunk in place to
+    them: no view of them may exist, and NumPy checks that none does."""
+    for i in range(len(out)):  # out[i] referenced only by the list, as resize() requires
+        if out[i].shape[0] != accepted:
+            out[i].resize((accepted, *out[i].shape[1:]))
+    return ShardedSampleResult(*out, total_shots=shots, accepted_shots=accepted, seed=seed,
+                               shard_size=shard_size)

@@ -18,6 +18,7 @@
 #include "bindings/sample_array.h"
 #include "bindings/sample_result_type.h"
 #include "bindings/wrapped_type.h"
+#include "bindings/writable_rows.h"
 #include "circuit/circuit.h"
 #include "sampling/circuit_sampler.h"
 
@@ -297,6 +298,51 @@ PyObject* sample_detectors(PyCircuitSampler& self, uint64_t shots, bool bit_pack
   return sample_in(self, shots, num_faults, {.bit_packed = bit_packed, .measurements = false});
 }
 
+using MeasurementRows = RowsParam<"measurements", true>;
+using DetectorRows = RowsParam<"detectors">;
+using ObservableRows = RowsParam<"observables">;
+using ExpValRows = RowsParam<"exp_vals">;
+
+// Samples as many shots as the arrays have rows into them; returns the number of accepted shots.
+PyObject* sample_into(PyCircuitSampler& self, const WritableRows& measurements,
+                      const WritableRows& detectors, const WritableRows& observables,
+                      const WritableRows& exp_vals, bool bit_packed,
+                      std::optional<uint64_t> num_faults) {
+  const CircuitSampler& core = self.core;
+  const char* bits = bit_packed ? "B" : "?";
+  const char* bit_item = bit_packed ? "uint8" : "bool";
+  size_t shots = detectors.rows();
+  bool record = measurements.given();
+  if ((record && !measurements.check("measurements", bits, bit_item,
+                                     bit_row_bytes(core.num_measurements(), bit_packed))) ||
+      !detectors.check("detectors", bits, bit_item,
+                       bit_row_bytes(core.num_detectors(), bit_packed)) ||
+      !observables.check("observables", bits, bit_item,
+                         bit_row_bytes(core.num_observables(), bit_packed)) ||
+      !exp_vals.check("exp_vals", "d", "float64", core.num_exp_vals())) {
+    return nullptr;
+  }
+  if ((record && measurements.rows() != shots) || observables.rows() != shots ||
+      exp_vals.rows() != shots) {
+    return raise_error(PyExc_ValueError, "the arrays must have the same number of rows");
+  }
+  if (num_faults) {
+    if (std::optional<std::string> refusal = core.fixed_fault_error(*num_faults)) {
+      return raise_error(PyExc_ValueError, *refusal);
+    }
+  }
+  SampleTarget target{record ? measurements.data() : nullptr, detectors.data(), observables.data(),
+                      exp_vals.data(), shots};
+  auto drawn = call_detached([&](Detached& detached) {
+    return self.core.sample_into(shots, num_faults,
+                                 {.bit_packed = bit_packed, .measurements = record}, target,
+                                 detached.interrupt_check());
+  });
+  if (!drawn) return nullptr;
+  if (!*drawn) return raise_measurement_error(drawn->error());
+  return PyLong_FromUnsignedLongLong(drawn->value());
+}
+
 /// `seed`: None or an integer that fits in 64 unsigned bits, positional or keyword.
 struct StreamSeed : SeedOption {
   static constexpr Param kParam{"seed", ParamKind::kPositional, true};
@@ -360,6 +406,11 @@ PyMethodDef methods[] = {
     attached<SamplerClass, "sample_detectors($self, shots, *, bit_packed=False, num_faults=None)",
              Access::kExclusive, sample_detectors, Shots, FlagOption<"bit_packed">,
              NumFaultsOption>(),
+    attached<SamplerClass,
+             "_sample_into($self, measurements, detectors, observables, exp_vals, *, "
+             "bit_packed=False, num_faults=None)",
+             Access::kExclusive, sample_into, MeasurementRows, DetectorRows, ObservableRows,
+             ExpValRows, FlagOption<"bit_packed">, NumFaultsOption>(),
     with_seed_method(),
     method<SamplerClass, "_use_general_path($self)", Access::kExclusive, use_general_path>(),
     class_method_entry<SamplerClass, "from_file($type, path, *, seed=None, postselect=None)",

@@ -28,7 +28,7 @@ struct FunctionName {
   const char* name;
 };
 
-inline constexpr size_t kMaxParams = 4;
+inline constexpr size_t kMaxParams = 6;
 
 /// A parameter list with the counts the binder needs, computed at compile time.
 struct Signature {

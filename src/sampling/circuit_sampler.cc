@@ -161,25 +161,49 @@ Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_with(
     uint64_t shots, std::optional<uint64_t> num_faults, SampleFormat format,
     const InterruptCheck& interrupted) {
   try {
-    return sample_rows(shots, num_faults, format, interrupted);
+    SampleSink sink(shots, shape(format), format.bit_packed);
+    Expected<Ok, MeasurementError> done = sample_rows(shots, num_faults, format, sink, interrupted);
+    if (!done) return unexpected(std::move(done.error()));
+    return std::move(sink).finish(shots);
   } catch (const std::bad_alloc&) {
-    throw CapacityError("cannot allocate the memory to sample " + std::to_string(shots) +
-                        " shots of " + std::to_string(instructions_.size()) + " instructions");
+    out_of_memory(shots);
   }
 }
 
-Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_rows(
-    uint64_t shots, std::optional<uint64_t> num_faults, SampleFormat format,
+Expected<uint64_t, MeasurementError> CircuitSampler::sample_into(
+    uint64_t shots, std::optional<uint64_t> num_faults, SampleFormat format, SampleTarget target,
     const InterruptCheck& interrupted) {
+  check_invariant(target.rows >= shots, "a sample target has fewer rows than shots");
+  try {
+    SampleSink sink(target, shape(format), format.bit_packed);
+    Expected<Ok, MeasurementError> done = sample_rows(shots, num_faults, format, sink, interrupted);
+    if (!done) return unexpected(std::move(done.error()));
+    return sink.accepted_shots();
+  } catch (const std::bad_alloc&) {
+    out_of_memory(shots);
+  }
+}
+
+void CircuitSampler::out_of_memory(uint64_t shots) const {
+  throw CapacityError("cannot allocate the memory to sample " + std::to_string(shots) +
+                      " shots of " + std::to_string(instructions_.size()) + " instructions");
+}
+
+SampleShape CircuitSampler::shape(SampleFormat format) const {
+  return {format.measurements ? num_measurements() : 0, num_detectors(),
+          reference_observables_.size(), num_exp_vals()};
+}
+
+Expected<Ok, MeasurementError> CircuitSampler::sample_rows(uint64_t shots,
+                                                           std::optional<uint64_t> num_faults,
+                                                           SampleFormat format, SampleSink& sink,
+                                                           const InterruptCheck& interrupted) {
   InterruptPoll poll(interrupted);
   if (num_faults) {
     std::optional<std::string> refusal = fixed_fault_error(*num_faults);
     if (refusal) throw InternalError(*refusal);
   }
   ShotExecutor executor(instructions_, qubits_.size(), num_observables(), poll);
-  SampleShape shape{format.measurements ? num_measurements() : 0, num_detectors(),
-                    reference_observables_.size(), num_exp_vals()};
-  SampleSink sink(shots, shape, format.bit_packed);
   std::vector<uint8_t> observables(reference_observables_.size());
   std::vector<uint64_t> chosen;
   if (num_faults) chosen.assign(words_for_bits(num_fault_sites_), 0);
@@ -208,7 +232,7 @@ Expected<CircuitSamples, MeasurementError> CircuitSampler::sample_rows(
     if (std::holds_alternative<Discarded>(outcome)) continue;
     write(executor);
   }
-  return std::move(sink).finish(shots);
+  return Ok{};
 }
 
 }  // namespace velkor

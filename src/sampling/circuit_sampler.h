@@ -84,20 +84,31 @@ class CircuitSampler {
                                                          SampleFormat format = {},
                                                          const InterruptCheck& interrupted = {});
 
+  /// As sample_with, but writes the accepted rows into the first rows of `target` (at least
+  /// `shots` rows of the format's widths, in the layout of CircuitSamples) and returns how many
+  /// it wrote; rows after them are left as they were. Throws CapacityError only when memory runs
+  /// out.
+  Expected<uint64_t, MeasurementError> sample_into(uint64_t shots,
+                                                   std::optional<uint64_t> num_faults,
+                                                   SampleFormat format, SampleTarget target,
+                                                   const InterruptCheck& interrupted = {});
+
  private:
   CircuitSampler() = default;
   // Sets the counts, the fault sites and has_pauli_channels_ in one pass over the instructions.
   void count(InterruptPoll& poll);
   // from_circuit_with_options and sample_with, short of turning exhausted memory into
-  // CapacityError.
+  // CapacityError; sample_rows writes into `sink`.
   static Expected<CircuitSampler, MeasurementError> build(Circuit circuit,
                                                           std::optional<uint64_t> seed,
                                                           std::span<const uint64_t> postselect,
                                                           const InterruptCheck& interrupted);
-  Expected<CircuitSamples, MeasurementError> sample_rows(uint64_t shots,
-                                                         std::optional<uint64_t> num_faults,
-                                                         SampleFormat format,
-                                                         const InterruptCheck& interrupted);
+  Expected<Ok, MeasurementError> sample_rows(uint64_t shots, std::optional<uint64_t> num_faults,
+                                             SampleFormat format, SampleSink& sink,
+                                             const InterruptCheck& interrupted);
+  // CapacityError "cannot allocate the memory to sample {shots} shots ..." for bad_alloc.
+  [[noreturn]] void out_of_memory(uint64_t shots) const;
+  SampleShape shape(SampleFormat format) const;
 
   std::vector<Instruction> instructions_;  // qubits renumbered 0..qubits_.size() - 1
   size_t num_qubits_ = 0;                  // the circuit's own count

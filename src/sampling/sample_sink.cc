@@ -39,10 +39,9 @@ uint8_t pack_eight(const uint8_t* bytes) {
 
 }  // namespace
 
-SampleSink::SampleSink(uint64_t shots, SampleShape shape, bool bit_packed) : capacity_(shots) {
+SampleSink::SampleSink(uint64_t shots, SampleShape shape, bool bit_packed) {
   auto bit_rows = [&](size_t columns) {
-    return allocate_rows<uint8_t>(shots, columns,
-                                  bit_packed ? columns / 8 + (columns % 8 != 0) : columns);
+    return allocate_rows<uint8_t>(shots, columns, bit_row_bytes(columns, bit_packed));
   };
   samples_.measurements = bit_rows(shape.measurements);
   samples_.detectors = bit_rows(shape.detectors);
@@ -50,12 +49,20 @@ SampleSink::SampleSink(uint64_t shots, SampleShape shape, bool bit_packed) : cap
   samples_.exp_vals = allocate_rows<double>(shots, shape.exp_vals, shape.exp_vals);
   samples_.shape = shape;
   samples_.bit_packed = bit_packed;
+  target_ = {samples_.measurements.row(0), samples_.detectors.row(0), samples_.observables.row(0),
+             samples_.exp_vals.row(0), shots};
 }
 
-void SampleSink::write_bits(RowBuffer& buffer, std::span<const uint8_t> bits) {
-  uint8_t* row = buffer.row(samples_.accepted_shots);
+SampleSink::SampleSink(SampleTarget target, SampleShape shape, bool bit_packed) : target_(target) {
+  samples_.shape = shape;
+  samples_.bit_packed = bit_packed;
+}
+
+void SampleSink::write_bits(uint8_t* block, size_t columns, std::span<const uint8_t> bits) {
+  if (columns == 0) return;
+  uint8_t* row = block + samples_.accepted_shots * bit_row_bytes(columns, samples_.bit_packed);
   if (!samples_.bit_packed) {
-    if (!bits.empty()) std::memcpy(row, bits.data(), bits.size());
+    std::memcpy(row, bits.data(), bits.size());
     return;
   }
   size_t c = 0;
@@ -70,15 +77,15 @@ void SampleSink::write_shot(std::span<const uint8_t> record, std::span<const uin
                             std::span<const uint8_t> observables,
                             std::span<const double> exp_vals) {
   const SampleShape& shape = samples_.shape;
-  check_invariant(samples_.accepted_shots < capacity_ && record.size() == shape.measurements &&
+  check_invariant(samples_.accepted_shots < target_.rows && record.size() == shape.measurements &&
                       detectors.size() == shape.detectors &&
                       observables.size() == shape.observables && exp_vals.size() == shape.exp_vals,
                   "a shot's rows do not match the sample shape");
-  write_bits(samples_.measurements, record);
-  write_bits(samples_.detectors, detectors);
-  write_bits(samples_.observables, observables);
+  write_bits(target_.measurements, shape.measurements, record);
+  write_bits(target_.detectors, shape.detectors, detectors);
+  write_bits(target_.observables, shape.observables, observables);
   if (!exp_vals.empty()) {
-    std::memcpy(samples_.exp_vals.row(samples_.accepted_shots), exp_vals.data(),
+    std::memcpy(target_.exp_vals + samples_.accepted_shots * exp_vals.size_bytes(), exp_vals.data(),
                 exp_vals.size_bytes());
   }
   ++samples_.accepted_shots;

@@ -31,15 +31,34 @@ struct CircuitSamples {
   size_t accepted_shots = 0;
 };
 
-/// Where every executor writes accepted shots: the four result buffers, sized for all requested
+/// Rows that a caller provides for the accepted shots of a call, in the layout of
+/// CircuitSamples: the first byte of each result's block and the number of rows each block
+/// holds. A block of no columns may be null.
+struct SampleTarget {
+  uint8_t* measurements = nullptr;
+  uint8_t* detectors = nullptr;
+  uint8_t* observables = nullptr;
+  uint8_t* exp_vals = nullptr;
+  uint64_t rows = 0;
+};
+
+/// The bytes of one row of `columns` bits.
+inline size_t bit_row_bytes(size_t columns, bool bit_packed) {
+  return bit_packed ? columns / 8 + (columns % 8 != 0) : columns;
+}
+
+/// Where every executor writes accepted shots: four blocks of rows, sized for all requested
 /// shots up front, each shot's rows written straight into their final place and layout, so a
-/// call never holds a second copy of its results.
+/// call never holds a second copy of its results. The blocks are the sink's own buffers or a
+/// caller's.
 class SampleSink {
  public:
-  /// Room for `shots` rows of `shape`. Throws CapacityError "cannot allocate {shots} shots of
-  /// {columns} values each" for the first result (in the order of SampleShape) whose buffer
-  /// cannot exist or cannot be allocated.
+  /// Room for `shots` rows of `shape` in buffers of its own. Throws CapacityError "cannot
+  /// allocate {shots} shots of {columns} values each" for the first result (in the order of
+  /// SampleShape) whose buffer cannot exist or cannot be allocated.
   SampleSink(uint64_t shots, SampleShape shape, bool bit_packed);
+  /// Writes into the caller's `target`, whose blocks must stay valid while the sink writes.
+  SampleSink(SampleTarget target, SampleShape shape, bool bit_packed);
 
   /// Appends one accepted shot. Bit rows hold one byte, 0 or 1, per column; every span has
   /// exactly its width in the shape. Allocates nothing; at most as many shots as there is room
@@ -47,13 +66,17 @@ class SampleSink {
   void write_shot(std::span<const uint8_t> record, std::span<const uint8_t> detectors,
                   std::span<const uint8_t> observables, std::span<const double> exp_vals);
 
-  /// The written rows of a call of `total_shots` shots, the buffers shrunk in place to them.
+  /// The number of shots written so far.
+  uint64_t accepted_shots() const { return samples_.accepted_shots; }
+
+  /// The written rows of a call of `total_shots` shots, the sink's own buffers shrunk in place
+  /// to them; a sink over a caller's target returns no buffers.
   CircuitSamples finish(uint64_t total_shots) &&;
 
  private:
-  void write_bits(RowBuffer& buffer, std::span<const uint8_t> bits);
+  void write_bits(uint8_t* block, size_t columns, std::span<const uint8_t> bits);
 
-  uint64_t capacity_;
+  SampleTarget target_;
   CircuitSamples samples_;
 };
 
