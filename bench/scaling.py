@@ -10,7 +10,10 @@ prints shots per second of:
                processes, for each N of --sinter-workers (decoding included, process start
                excluded as far as sinter allows: the figure is shots / wall time of collect)
 and each figure divided by the 1-thread one (for sinter: by sinter with 1 worker), then how the
-1-thread rate falls with the distance. Each figure is the best of --rounds rounds, contenders
+1-thread rate falls with the distance. Beside the wall-clock rates it prints the CPU time per
+shot of each contender (all its threads; for dask, the worker processes' time) and the speed-up
+that CPU time allows on N cores, N x (1-thread CPU per shot) / (CPU per shot): figures that a
+loaded machine disturbs far less than wall-clock ones. Each figure is the best of --rounds rounds, contenders
 interleaved so that drift hits all alike. Prints the load average before and after: other work
 depresses every speed-up, and where Linux groups tasks by session (autogroup scheduling) a busy
 machine gives this session the same CPU share however many threads it runs.
@@ -33,10 +36,17 @@ from shared_circuits import load_generators
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 
-def shots_per_second(run, shots: int) -> float:
-    start = time.perf_counter()
+def measure(run, shots: int, cpu_time) -> tuple[float, float]:
+    """Shots per second of wall-clock time and seconds of CPU time per shot."""
+    cpu, start = cpu_time(), time.perf_counter()
     run(shots)
-    return shots / (time.perf_counter() - start)
+    wall = time.perf_counter() - start
+    return shots / wall, (cpu_time() - cpu) / shots
+
+
+def workers_cpu_time(client) -> float:
+    """The CPU time used so far by the Dask worker processes."""
+    return sum(client.run(time.process_time).values())
 
 
 def sinter_run(text: str, workers: int):
@@ -91,27 +101,39 @@ def main() -> None:
             shots = max(1000, int(args.shots * (5 / distance) ** 3))
             sampler = velkor.CircuitSampler(text, seed=1)
             contenders = {"1 thread": lambda n, s=sampler: s.sample(n)}
+            cores = {"1 thread": 1}  # of the contenders whose CPU time is measured
             for n in threads:
                 contenders[f"threads={n}"] = (
                     lambda k, n=n, t=text: velkor.sample_parallel(t, k, seed=1, num_threads=n))
+                cores[f"threads={n}"] = n
             if client is not None:
                 contenders["dask"] = (
                     lambda k, t=text: velkor.dask.count(t, k, seed=1, client=client))
+                cores["dask"] = args.dask_workers
             if distance == args.sinter_distance:
                 for n in sinter_workers:
                     contenders[f"sinter w={n}"] = sinter_run(text, n)
             best: dict[str, float] = {}
+            cpu: dict[str, float] = {}
             for _ in range(args.rounds):
                 for name, run in contenders.items():
                     count = args.sinter_shots if name.startswith("sinter") else shots
-                    best[name] = max(best.get(name, 0.0), shots_per_second(run, count))
+                    clock = (lambda: workers_cpu_time(client)) if name == "dask" else (
+                        time.process_time)
+                    rate, cpu_per_shot = measure(run, count, clock)
+                    best[name] = max(best.get(name, 0.0), rate)
+                    cpu[name] = min(cpu.get(name, math.inf), cpu_per_shot)
             rates_by_distance[distance] = best["1 thread"]
             sinter_base = best.get(f"sinter w={sinter_workers[0]}") if sinter_workers else None
             for name, rate in best.items():
                 base = sinter_base if name.startswith("sinter") else best["1 thread"]
                 count = args.sinter_shots if name.startswith("sinter") else shots
-                print(f"{kind:9s} d={distance:<2d} {count:7d} shots  {name:12s} "
-                      f"{rate:12,.0f} shots/s  {rate / base:5.2f}x")
+                line = (f"{kind:9s} d={distance:<2d} {count:7d} shots  {name:12s} "
+                        f"{rate:12,.0f} shots/s  {rate / base:5.2f}x")
+                if name in cores:  # not sinter, whose worker processes are out of reach
+                    line += (f"  cpu {cpu[name] * 1e6:7.3f} us/shot  allows "
+                             f"{cores[name] * cpu['1 thread'] / cpu[name]:4.2f}x")
+                print(line)
         distances = sorted(rates_by_distance)
         if len(distances) > 1:
             xs = [math.log(d) for d in distances]
