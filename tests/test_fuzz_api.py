@@ -266,6 +266,9 @@ BLOCK = ("REPEAT 2 {\nX\nM\nX 0 1 2 3\nCCZ 0 1 2 3 4 5\nDEPOLARIZE2(0.1) 0 1 2 3
 @example(BLOCK, 5, None, [{"shots": 3, "num_faults": 1}, {"shots": 2, "bit_packed": True}])
 @example("X_ERROR(0.1, ) 0", 1, None, [])
 @example("H 0\nH 1", 1, None, [])
+@example("X !0", 1, None, [])
+@example("CX 0 1 2", 1, None, [])
+@example("M 0\nCCZ 0 1\nM rec[-1]", 1, None, [])
 def test_circuit_sampler_survives_random_circuits(text, seed_value, entries, calls):
     kind, sampler = outcome(lambda: CircuitSampler(text, seed=seed_value, postselect=entries))
     if kind == "error":

@@ -184,6 +184,8 @@ def test_state_vector_is_a_fresh_complex64_array():
     assert vector.base is not None and not vector.flags.owndata
     vector[:] = 0
     assert sim.state_vector()[0] == 1
+    sim.reset_x(*range(20))  # 8 MiB, a buffer large enough for huge pages
+    np.testing.assert_array_equal(sim.state_vector(), np.full(2**20, 2**-10, np.complex64))
 
 
 def test_repr_and_num_qubits():
