@@ -4,11 +4,13 @@
 #include <bit>
 
 #include "base/internal_error.h"
+#include "bits/row_passes.h"
 
 namespace velkor {
 
 void PivotBasis::clear() {
   slot_of_.clear();
+  pivot_bits_.clear();
   owner_.clear();
   dirs_.clear();
   words_ = 0;
@@ -29,19 +31,16 @@ void PivotBasis::set_words(size_t words) {
 
 void PivotBasis::fold_into(std::span<const uint64_t> filter, std::span<const uint64_t> add,
                            size_t skip) {
-  if (words_ == 1) {
-    // One word per direction: a masked XOR per slot, no branch on the overlap.
-    uint64_t f = filter[0], a = add[0];
-    for (size_t s = 0; s < owner_.size(); ++s) {
-      uint64_t& d = dirs_[s * stride_];
-      uint64_t odd = static_cast<uint64_t>(std::popcount(f & d) & 1) & (s != skip);
-      d ^= a & (uint64_t{0} - odd);
-    }
-    return;
-  }
-  for (size_t s = 0; s < owner_.size(); ++s) {
-    if (s != skip && dot_words(filter, dir(s))) xor_words(dir(s), add);
-  }
+  with_row_width(words_, [&](auto width) {
+    fold_rows<decltype(width)::value>(dirs_.data(), stride_, words_, owner_.size(), filter.data(),
+                                      add.data(), skip);
+  });
+}
+
+void PivotBasis::set_slot(size_t q, size_t s) {
+  slot_of_[q] = s;
+  uint64_t bit = uint64_t{1} << (q % 64);
+  pivot_bits_[q / 64] = s == kNone ? pivot_bits_[q / 64] & ~bit : pivot_bits_[q / 64] | bit;
 }
 
 void PivotBasis::xor_row(RowView rows, size_t dst, size_t src) {
@@ -60,16 +59,18 @@ void PivotBasis::xor_row(RowView rows, size_t dst, size_t src) {
   bool takes_over = dot_words(r, dir(v));
   fold_into(r, dir(v), v);
   if (takes_over) {
-    slot_of_[src] = v;
+    set_slot(src, v);
     owner_[v] = src;
-    slot_of_[dst] = kNone;
+    set_slot(dst, kNone);
   }
 }
 
 void PivotBasis::swap_rows(size_t a, size_t b) {
-  std::swap(slot_of_[a], slot_of_[b]);
-  if (slot_of_[a] != kNone) owner_[slot_of_[a]] = a;
-  if (slot_of_[b] != kNone) owner_[slot_of_[b]] = b;
+  size_t sa = slot_of_[a], sb = slot_of_[b];
+  set_slot(a, sb);
+  set_slot(b, sa);
+  if (sb != kNone) owner_[sb] = a;
+  if (sa != kNone) owner_[sa] = b;
 }
 
 void PivotBasis::add_variable(RowView rows, size_t num_qubits, size_t q) {
@@ -86,7 +87,7 @@ void PivotBasis::add_variable(RowView rows, size_t num_qubits, size_t q) {
     fold_into(rows.row(q), scratch_, n);
     std::copy(scratch_.begin(), scratch_.end(), dir(n).begin());
     owner_[n] = q;
-    slot_of_[q] = n;
+    set_slot(q, n);
     return;
   }
   // q keeps its slot with direction e_n. Some non-pivot row r is flipped by the old d_u (else
@@ -101,7 +102,7 @@ void PivotBasis::add_variable(RowView rows, size_t num_qubits, size_t q) {
   fold_into(rows.row(r), scratch_, u);
   std::copy(scratch_.begin(), scratch_.end(), dir(n).begin());
   owner_[n] = r;
-  slot_of_[r] = n;
+  set_slot(r, n);
   std::fill(dir(u).begin(), dir(u).end(), 0);
   flip_bit(dir(u), n);
 }
@@ -112,30 +113,24 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
   // Some slot i has normal . d_i odd (the directions are a basis). Directions with odd overlap
   // take d_i, after which all lie in the hyperplane normal . d == 0 and, with bit `pivot`
   // dropped, are the directions of the restricted map; slot i's pivot is no longer needed.
-  size_t i = 0;
-  while (i < n && !dot_words(normal, dir(i))) ++i;
+  size_t i = n;
+  with_row_width(words_, [&](auto width) {
+    for (size_t base = 0; base < n && i == n; base += 64) {
+      uint64_t odd =
+          odd_overlaps<decltype(width)::value>(dirs_.data() + base * stride_, stride_, words_,
+                                               std::min<size_t>(64, n - base), normal.data());
+      if (odd) i = base + static_cast<size_t>(std::countr_zero(odd));
+    }
+  });
   check_invariant(i < n, "a restriction normal overlaps some pivot direction");
-  size_t new_words = words_for_bits(n - 1);
-  if (words_ == 1) {
-    // One word per direction: fold and drop bit `pivot` in the same pass.
-    uint64_t f = normal[0], add = dirs_[i * stride_], low = (uint64_t{1} << pivot) - 1;
-    for (size_t s = 0; s < n; ++s) {
-      uint64_t& d = dirs_[s * stride_];
-      uint64_t odd = static_cast<uint64_t>(std::popcount(f & d) & 1);
-      uint64_t folded = d ^ (add & (uint64_t{0} - odd));
-      d = (folded & low) | ((folded >> 1) & ~low);
-    }
-  } else {
-    fold_into(normal, dir(i), i);
-    for (size_t s = 0; s < n; ++s) {
-      std::span<uint64_t> d = dir(s);
-      remove_bit_words(d, pivot, d.first(new_words));
-      if (new_words < words_) d[new_words] = 0;
-    }
-  }
-  words_ = new_words;
+  scratch_.assign(dir(i).begin(), dir(i).end());
+  with_row_width(words_, [&](auto width) {
+    fold_and_drop_rows<decltype(width)::value>(dirs_.data(), stride_, words_, n, normal.data(),
+                                               scratch_.data(), pivot);
+  });
+  words_ = words_for_bits(n - 1);
   // Slot i's pivot is no longer needed; the last slot takes its place.
-  slot_of_[owner_[i]] = kNone;
+  set_slot(owner_[i], kNone);
   if (i + 1 < n) {
     std::copy_n(dirs_.data() + (n - 1) * stride_, stride_, dirs_.data() + i * stride_);
     owner_[i] = owner_[n - 1];
@@ -158,20 +153,17 @@ bool PivotBasis::solve_into(RowView rows, size_t num_qubits, size_t num_vars, co
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
   });
   // Pivot rows hold by construction; only the others can contradict the target.
-  if (words_ == 1 && rows.words == 1) {
-    uint64_t d0 = d.words()[0], wrong = 0;
-    std::span<const uint64_t> t = target.words();
-    for (size_t q = 0; q < num_qubits; ++q) {
-      uint64_t free_row = slot_of_[q] == kNone;
-      uint64_t value = static_cast<uint64_t>(std::popcount(rows.data[q * rows.stride] & d0) & 1);
-      wrong |= free_row & (value ^ (t[q / 64] >> (q % 64)));
+  uint64_t wrong = 0;
+  with_row_width(rows.words, [&](auto width) {
+    for (size_t base = 0; base < num_qubits; base += 64) {
+      size_t count = std::min<size_t>(64, num_qubits - base);
+      uint64_t odd = odd_overlaps<decltype(width)::value>(
+          rows.data + base * rows.stride, rows.stride, rows.words, count, d.words().data());
+      uint64_t valid = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+      wrong |= (odd ^ target.words()[base / 64]) & ~pivot_bits_[base / 64] & valid;
     }
-    return !(wrong & 1);
-  }
-  for (size_t q = 0; q < num_qubits; ++q) {
-    if (slot_of_[q] == kNone && dot_words(rows.row(q), d.words()) != target.get(q)) return false;
-  }
-  return true;
+  });
+  return wrong == 0;
 }
 
 }  // namespace velkor

@@ -43,6 +43,7 @@ class PivotBasis {
   /// Makes room for `m` qubits (new qubits are no pivots); never shrinks.
   void grow_qubits(size_t m) {
     if (m > slot_of_.size()) slot_of_.resize(m, kNone);
+    if (words_for_bits(m) > pivot_bits_.size()) pivot_bits_.resize(words_for_bits(m), 0);
   }
 
   /// Follows rows[dst] ^= rows[src]; `rows` may be taken before or after the change.
@@ -68,12 +69,16 @@ class PivotBasis {
   std::span<uint64_t> dir(size_t s) { return {dirs_.data() + s * stride_, words_}; }
   /// Sets the words per direction to `words`, re-laying the slots out when the stride is short.
   void set_words(size_t words);
-  /// For every slot s other than `skip` with filter . d_s odd, d_s ^= add.
+  /// Makes q the pivot of slot s (kNone: no pivot), keeping pivot_bits_ in step.
+  void set_slot(size_t q, size_t s);
+  /// For every slot s other than `skip` with filter . d_s odd, d_s ^= add. `add` is not a
+  /// direction other than d_skip.
   void fold_into(std::span<const uint64_t> filter, std::span<const uint64_t> add, size_t skip);
 
-  std::vector<size_t> slot_of_;  // per qubit
-  std::vector<size_t> owner_;    // per slot: its pivot qubit
-  std::vector<uint64_t> dirs_;   // per slot: stride_ words, the first words_ in use
+  std::vector<size_t> slot_of_;       // per qubit
+  std::vector<uint64_t> pivot_bits_;  // bit q set when qubit q is a pivot
+  std::vector<size_t> owner_;         // per slot: its pivot qubit
+  std::vector<uint64_t> dirs_;        // per slot: stride_ words, the first words_ in use
   size_t words_ = 0;
   size_t stride_ = 0;
   std::vector<uint64_t> scratch_;

@@ -6,6 +6,7 @@
 #include "base/capacity_error.h"
 #include "base/checked_size.h"
 #include "base/internal_error.h"
+#include "bits/row_passes.h"
 
 namespace velkor {
 
@@ -119,38 +120,17 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   size_t p = *pivot;
   pivots_.restrict(normal_, p, num_vars_);
   size_t old_words = var_words();
-  size_t new_words = words_for_bits(num_vars_ - 1);
-  std::span<const uint64_t> nw = normal_;
-  if (old_words == 1) {
-    // One word per row: substitute and drop bit p without branches, a few operations a row; the
-    // offset flips of 64 qubits are gathered in a register and applied with one XOR.
-    uint64_t low = (uint64_t{1} << p) - 1, n0 = nw[0];
-    uint64_t* rows = rows_.data();
-    const size_t stride = stride_, nq = num_qubits_;
-    for (size_t base = 0; base < nq; base += 64) {
-      size_t end = std::min(nq, base + 64);
-      uint64_t flips = 0;
-      for (size_t q = base; q < end; ++q) {
-        uint64_t w = rows[q * stride];
-        uint64_t has = (w >> p) & 1;
-        flips |= has << (q - base);
-        w ^= n0 & (uint64_t{0} - has);
-        rows[q * stride] = (w & low) | ((w >> 1) & ~low);
-      }
-      if (value) offset_[base / 64] ^= flips;
+  // Substitute and drop bit p in every row without branches; the offset flips of 64 qubits are
+  // gathered in one word and applied with one XOR.
+  with_row_width(old_words, [&](auto width) {
+    for (size_t base = 0; base < num_qubits_; base += 64) {
+      uint64_t held = substitute_rows<decltype(width)::value>(
+          rows_.data() + base * stride_, stride_, old_words,
+          std::min<size_t>(64, num_qubits_ - base), normal_.data(), p);
+      if (value) offset_[base / 64] ^= held;
     }
-  } else {
-    for (size_t q = 0; q < num_qubits_; ++q) {
-      std::span<uint64_t> r = mutable_row(q);
-      if (get_bit(r, p)) {
-        if (value) flip_offset(q);
-        xor_words(r, nw);
-      }
-      remove_bit_words(r, p, r.first(new_words));
-      if (new_words < old_words) r[new_words] = 0;
-    }
-  }
-  phase_.eliminate(nw, p, value, num_vars_);
+  });
+  phase_.eliminate(normal_, p, value, num_vars_);
   num_vars_ -= 1;
 }
 

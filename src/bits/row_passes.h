@@ -1,0 +1,113 @@
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace velkor {
+
+/// Branch-free passes over a block of rows, row i being `words` words at data + i * stride.
+/// Each pass is a template on the word count W (0 for a count known only at run time), so that
+/// the common widths of one to four words compile to straight-line code per row.
+
+/// Calls f(std::integral_constant<size_t, W>{}) with W = words for 1 to 4 words, W = 0 otherwise.
+template <class F>
+decltype(auto) with_row_width(size_t words, F&& f) {
+  switch (words) {
+    case 1:
+      return f(std::integral_constant<size_t, 1>{});
+    case 2:
+      return f(std::integral_constant<size_t, 2>{});
+    case 3:
+      return f(std::integral_constant<size_t, 3>{});
+    case 4:
+      return f(std::integral_constant<size_t, 4>{});
+    default:
+      return f(std::integral_constant<size_t, 0>{});
+  }
+}
+
+/// parity(row . filter) of up to 64 rows, as the bits of the result (row i at bit i).
+template <size_t W>
+uint64_t odd_overlaps(const uint64_t* data, size_t stride, size_t words, size_t count,
+                      const uint64_t* filter) {
+  const size_t width = W ? W : words;
+  uint64_t odd = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint64_t* row = data + i * stride;
+    uint64_t acc = 0;
+    for (size_t k = 0; k < width; ++k) acc ^= row[k] & filter[k];
+    odd |= static_cast<uint64_t>(std::popcount(acc) & 1) << i;
+  }
+  return odd;
+}
+
+/// Row r ^= add for every row with parity(r . filter) odd, row `skip` excepted.
+template <size_t W>
+void fold_rows(uint64_t* data, size_t stride, size_t words, size_t count, const uint64_t* filter,
+               const uint64_t* add, size_t skip) {
+  const size_t width = W ? W : words;
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t* row = data + i * stride;
+    uint64_t acc = 0;
+    for (size_t k = 0; k < width; ++k) acc ^= row[k] & filter[k];
+    uint64_t odd = static_cast<uint64_t>(std::popcount(acc) & 1) & (i != skip);
+    uint64_t mask = uint64_t{0} - odd;
+    for (size_t k = 0; k < width; ++k) row[k] ^= add[k] & mask;
+  }
+}
+
+/// Drops bit p of a row of `width` words: bits above p move down by one, the top bit becomes 0.
+template <size_t W>
+inline void drop_bit(uint64_t* row, size_t width, size_t p) {
+  if constexpr (W == 1) {
+    const uint64_t low = (uint64_t{1} << p) - 1;
+    row[0] = (row[0] & low) | ((row[0] >> 1) & ~low);
+    return;
+  }
+  const size_t wp = p / 64;
+  const uint64_t low = (uint64_t{1} << (p % 64)) - 1;
+  for (size_t k = 0; k < width; ++k) {
+    uint64_t next = k + 1 < width ? row[k + 1] : 0;
+    uint64_t shifted = (row[k] >> 1) | (next << 63);
+    uint64_t kept = k < wp ? row[k] : k == wp ? (row[k] & low) | (shifted & ~low) : shifted;
+    row[k] = kept;
+  }
+}
+
+/// For up to 64 rows: a row holding bit p gets `add` XORed in (add may hold bit p and then
+/// clears it); every row then drops bit p (see drop_bit). Returns the rows that held bit p.
+/// `add` is not one of the rows.
+template <size_t W>
+uint64_t substitute_rows(uint64_t* data, size_t stride, size_t words, size_t count,
+                         const uint64_t* add, size_t p) {
+  const size_t width = W ? W : words;
+  uint64_t held = 0;
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t* row = data + i * stride;
+    uint64_t has = (row[p / 64] >> (p % 64)) & 1;
+    held |= has << i;
+    uint64_t mask = uint64_t{0} - has;
+    for (size_t k = 0; k < width; ++k) row[k] ^= add[k] & mask;
+    drop_bit<W>(row, width, p);
+  }
+  return held;
+}
+
+/// fold_rows with parity(r . filter) deciding (no row skipped), then drop_bit p, in one pass.
+template <size_t W>
+void fold_and_drop_rows(uint64_t* data, size_t stride, size_t words, size_t count,
+                        const uint64_t* filter, const uint64_t* add, size_t p) {
+  const size_t width = W ? W : words;
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t* row = data + i * stride;
+    uint64_t acc = 0;
+    for (size_t k = 0; k < width; ++k) acc ^= row[k] & filter[k];
+    uint64_t mask = uint64_t{0} - static_cast<uint64_t>(std::popcount(acc) & 1);
+    for (size_t k = 0; k < width; ++k) row[k] ^= add[k] & mask;
+    drop_bit<W>(row, width, p);
+  }
+}
+
+}  // namespace velkor
