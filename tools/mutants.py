@@ -1,9 +1,9 @@
 """Mutation score of the C++ core: a fixed, seeded sample of small source mutations (operators,
 constants, conditions), each built and run against the whole test suite with a time limit.
 
-    python tools/mutants.py --count 200 --seed 1              # sample, build and run every mutant
-    python tools/mutants.py --recheck build/mutants/outcomes.tsv [--only killed|all]
-    python tools/mutants.py --uniques build/mutants/outcomes.tsv   # which kills one file alone makes
+    python tools/mutants.py --count 200 --seed 1 [--source DIR] [--shard K/N] [--resume]
+    python tools/mutants.py --recheck OUTCOMES --base COMMIT [--only killed|all]
+    python tools/mutants.py --uniques OUTCOMES --source DIR   # which kills one file alone makes
 
 Each mutant is applied to a scratch copy of the checkout (build/mutants/tree) and rebuilt
 incrementally with CMake and Ninja: the mutated object, the core library, the GoogleTest binary
@@ -13,10 +13,17 @@ pytest -x: a mutant is killed when a test fails, the run crashes or exceeds the 
 first failing test is recorded as its killer; it survives when everything passes and is
 stillborn when it does not compile (not counted).
 
-Outcomes go to build/mutants/outcomes.tsv (outcome, site, killer, mutated line), survivors first.
+--source takes the checkout from a directory (for example a `git archive` of an earlier commit),
+so that a run can measure a suite as it was. --shard K/N runs every Nth mutant of the sample in its
+own scratch tree, so that N runs can share the sample; --resume skips the mutants that any
+outcomes file of the same sample already holds and reuses the scratch tree's build.
+
+Outcomes go to build/mutants/outcomes*.tsv (outcome, site, killer, mutated line), survivors first.
 --recheck runs the current suite on the mutants of an earlier outcomes file (by default only those
-it killed) and reports any that now survive. --uniques reruns each killed mutant without its
-killer's file and writes which mutants only that file kills to build/mutants/uniques.tsv.
+it killed): each mutated line is found again in the current source by its text at --base, and
+mutants whose line has changed since are left out. It reports any mutant killed before that now
+survives. --uniques reruns each killed mutant without its killer's file and writes which mutants
+only that file kills to build/mutants/uniques.tsv.
 """
 
 from __future__ import annotations
@@ -33,9 +40,22 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 WORK = ROOT / "build" / "mutants"
+SOURCE = ROOT  # the checkout the mutants are made of; sites are named relative to it
 TREE = WORK / "tree"
 BUILD = TREE / "build" / "mutant"
 PACKAGE = BUILD / "pkg"
+
+
+def use(source: pathlib.Path, tree: str) -> None:
+    """Takes mutants from the checkout at source, built in the scratch tree WORK/tree."""
+    global SOURCE, TREE, BUILD, PACKAGE
+    SOURCE, TREE = source.resolve(), WORK / tree
+    BUILD = TREE / "build" / "mutant"
+    PACKAGE = BUILD / "pkg"
+
+
+def log(name: str) -> pathlib.Path:
+    return WORK / f"{TREE.name}-{name}.log"
 
 # (pattern, replacement) pairs; a site is one match of a pattern on one source line.
 OPERATORS = [
@@ -52,13 +72,13 @@ GTEST_LINE = re.compile(r"^\[ +(RUN|OK|FAILED) +\] (\S+\.\S+)")
 FIRST = ["test_differential.py", "test_simulator.py", "test_measurement.py", "test_noise.py",
          "test_sampler.py", "test_compiled_sampling.py", "test_circuit_file.py",
          "test_pauli_text.py", "test_hostile_inputs.py", "test_claims.py", "test_fuzz_api.py"]
-PYTEST_LINE = re.compile(r"^(tests/\S+::\S+)(?: (PASSED|FAILED|ERROR|SKIPPED|XFAIL|XPASS))?")
+PYTEST_LINE = re.compile(r"^(tests/\S+::.+?)(?: (PASSED|FAILED|ERROR|SKIPPED|XFAIL|XPASS)\b.*)?$")
 
 
 def sources() -> list[pathlib.Path]:
     """The core's .cc files: not the bindings, tests, benchmarks, fuzz targets or test helpers."""
     return sorted(
-        p for p in (ROOT / "src").rglob("*.cc")
+        p for p in (SOURCE / "src").rglob("*.cc")
         if "bindings" not in p.parts and "testing" not in p.parts
         and not re.search(r"_(test|perf|fuzz)\.cc$", p.name))
 
@@ -79,12 +99,12 @@ def sites() -> list[tuple[pathlib.Path, int, int, int, str]]:
 
 def site_name(site: tuple[pathlib.Path, int, int, int, str]) -> str:
     path, number, start, end, replacement = site
-    return f"{path.relative_to(ROOT)}:{number + 1}:{start + 1}:{end + 1}:{replacement}"
+    return f"{path.relative_to(SOURCE)}:{number + 1}:{start + 1}:{end + 1}:{replacement}"
 
 
 def parse_site(name: str) -> tuple[pathlib.Path, int, int, int, str]:
     path, number, start, end, replacement = name.split(":", 4)
-    return ROOT / path, int(number) - 1, int(start) - 1, int(end) - 1, replacement
+    return SOURCE / path, int(number) - 1, int(start) - 1, int(end) - 1, replacement
 
 
 def run(command: list[str], timeout: float, log: pathlib.Path) -> str:
@@ -108,7 +128,7 @@ def first_failure(log: pathlib.Path, pattern: re.Pattern[str], bad: set[str]) ->
         m = pattern.match(line)
         if not m:
             continue
-        status, test = (m[1], m[2]) if pattern is GTEST_LINE else (m[2], m[1])
+        status, test = (m[1], m[2]) if pattern is GTEST_LINE else (m[2], m[1].strip())
         if status in bad:
             return test
         running = test if status in (None, "RUN") else "?"
@@ -116,28 +136,39 @@ def first_failure(log: pathlib.Path, pattern: re.Pattern[str], bad: set[str]) ->
 
 
 def build() -> bool:
-    return run(["cmake", "--build", str(BUILD), "-j2"], 1800, WORK / "build.log") == "pass"
+    return run(["cmake", "--build", str(BUILD), "-j2"], 1800, log("build")) == "pass"
 
 
-def prepare() -> None:
-    """Copies the checkout into the scratch tree, builds it once and checks it passes."""
+def prepare(reuse: bool = False) -> None:
+    """Copies the checkout into the scratch tree and builds it; with reuse, only the files that
+    differ are copied again (a run stopped mid-mutant leaves its mutant behind) and the build is
+    incremental."""
     WORK.mkdir(parents=True, exist_ok=True)
-    if TREE.exists():
-        shutil.rmtree(TREE)
-    shutil.copytree(ROOT, TREE, ignore=shutil.ignore_patterns("build", ".git", "*.egg-info",
-                                                              "__pycache__"))
+    ignore = shutil.ignore_patterns("build", ".git", "*.egg-info", "__pycache__")
+    if reuse and (BUILD / "build.ninja").exists():
+        for path in SOURCE.rglob("*"):
+            relative = path.relative_to(SOURCE)
+            if path.is_file() and not {"build", ".git", "__pycache__"} & set(relative.parts):
+                copy = TREE / relative
+                if not copy.exists() or copy.read_bytes() != path.read_bytes():
+                    copy.parent.mkdir(parents=True, exist_ok=True)
+                    shutil.copy2(path, copy)
+        shutil.rmtree(PACKAGE, ignore_errors=True)
+    else:
+        shutil.rmtree(TREE, ignore_errors=True)
+        shutil.copytree(SOURCE, TREE, ignore=ignore)
     configure = ["cmake", "-S", str(TREE), "-B", str(BUILD), "-G", "Ninja",
                  "-DVELKOR_BUILD_TESTS=ON", "-DVELKOR_BUILD_EXTENSION=ON",
                  "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}"]
-    if run(configure, 600, WORK / "configure.log") != "pass" or not build():
-        sys.exit(f"the unmutated checkout does not build: see {WORK}/build.log")
+    if run(configure, 600, log("configure")) != "pass" or not build():
+        sys.exit(f"the unmutated checkout does not build: see {log('build')}")
     shutil.copytree(TREE / "python" / "velkor", PACKAGE / "velkor")
     for module in BUILD.glob("_core*.so"):
         (PACKAGE / "velkor" / module.name).symlink_to(module)
     probe = [sys.executable, "-c", "import velkor; print(velkor.__file__)"]
-    if run(probe, 60, WORK / "probe.log") != "pass" or not (
-            (WORK / "probe.log").read_text().startswith(str(PACKAGE))):
-        sys.exit(f"velkor does not import from {PACKAGE}: see {WORK}/probe.log")
+    if run(probe, 60, log("probe")) != "pass" or not (
+            (log("probe")).read_text().startswith(str(PACKAGE))):
+        sys.exit(f"velkor does not import from {PACKAGE}: see {log('probe')}")
 
 
 def test(timeout: float, skip: str = "") -> tuple[str, str]:
@@ -147,17 +178,17 @@ def test(timeout: float, skip: str = "") -> tuple[str, str]:
     cxx_skip = suites_of(skip)
     if cxx_skip:
         gtest.append("--gtest_filter=-" + ":".join(f"{s}.*:{s}/*" for s in cxx_skip))
-    result = run(gtest, timeout, WORK / "cxx.log")
+    result = run(gtest, timeout, log("cxx"))
     if result != "pass":
-        return "killed", first_failure(WORK / "cxx.log", GTEST_LINE, {"FAILED"})
+        return "killed", first_failure(log("cxx"), GTEST_LINE, {"FAILED"})
     files = sorted(TREE.glob("tests/test_*.py"),
                    key=lambda p: (FIRST.index(p.name) if p.name in FIRST else len(FIRST), p.name))
     pytest = [sys.executable, "-m", "pytest", "-x", "-v", "-p", "no:cacheprovider",
               "-p", "no:randomly"]
     pytest += [str(p.relative_to(TREE)) for p in files if str(p.relative_to(TREE)) != skip]
-    result = run(pytest, timeout - (time.monotonic() - began), WORK / "py.log")
+    result = run(pytest, timeout - (time.monotonic() - began), log("py"))
     if result != "pass":
-        return "killed", first_failure(WORK / "py.log", PYTEST_LINE, {"FAILED", "ERROR"})
+        return "killed", first_failure(log("py"), PYTEST_LINE, {"FAILED", "ERROR"})
     return "survived", ""
 
 
@@ -183,7 +214,7 @@ def file_of(test: str) -> str:
 def mutate(site: tuple[pathlib.Path, int, int, int, str]) -> tuple[pathlib.Path, str, str]:
     """Applies a mutation to the scratch tree; returns (file, original text, mutated line)."""
     path, number, start, end, replacement = site
-    target = TREE / path.relative_to(ROOT)
+    target = TREE / path.relative_to(SOURCE)
     original = target.read_text()
     lines = original.splitlines(keepends=True)
     lines[number] = lines[number][:start] + replacement + lines[number][end:]
@@ -216,56 +247,117 @@ def write_outcomes(rows, path: pathlib.Path) -> None:
             out.write("\t".join(row) + "\n")
 
 
+def killer_file_changed(base: str, killer: str) -> bool:
+    """Whether the file holding the test that killed a mutant at base differs now."""
+    if "::" in killer:
+        files = [killer.split("::")[0]]
+    else:
+        suite = killer.split(".")[0].split("/")[-1]
+        files = subprocess.run(["git", "grep", "-l", "-E", rf"TEST(_F|_P)?\({suite},", base, "--",
+                                "*_test.cc"], cwd=ROOT, capture_output=True,
+                               text=True).stdout.split()
+        files = [f.split(":", 1)[1] for f in files] or ["?"]
+    return any(subprocess.run(["git", "diff", "--quiet", base, "--", f], cwd=ROOT).returncode
+               for f in files)
+
+
+def relocate(base: str, sites: list[str]) -> dict[str, str]:
+    """The site names of the current source for sites named at the commit base: the same line
+    text, nearest to where it was. Sites whose line no longer exists are left out."""
+    moved = {}
+    for name in sites:
+        path, number, start, end, replacement = parse_site(name)
+        relative = str(path.relative_to(SOURCE))
+        old = subprocess.run(["git", "show", f"{base}:{relative}"], cwd=ROOT, capture_output=True,
+                             text=True).stdout.splitlines()
+        now = path.read_text().splitlines() if path.exists() else []
+        same = [i for i, line in enumerate(now) if number < len(old) and line == old[number]]
+        if same:
+            nearest = min(same, key=lambda i: abs(i - number))
+            moved[name] = site_name((path, nearest, start, end, replacement))
+    return moved
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--count", type=int, default=200)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--timeout", type=float, default=240.0, help="seconds per mutant's tests")
+    parser.add_argument("--source", type=pathlib.Path, default=ROOT,
+                        help="the checkout to mutate and test (default: this one)")
+    parser.add_argument("--shard", default="0/1", help="K/N: run every Nth mutant from the Kth")
+    parser.add_argument("--resume", action="store_true",
+                        help="skip mutants already in this shard's outcomes; reuse its build")
     parser.add_argument("--recheck", metavar="OUTCOMES", help="rerun an earlier outcomes file")
-    parser.add_argument("--only", choices=("killed", "all"), default="killed")
+    parser.add_argument("--base", help="the commit the OUTCOMES of --recheck were taken at")
+    parser.add_argument("--only", choices=("changed", "killed", "all"), default="killed",
+                        help="recheck mutants killed by a test file changed since --base, all"
+                             " killed mutants, or the survivors too")
     parser.add_argument("--uniques", metavar="OUTCOMES",
                         help="rerun killed mutants without their killer's file")
     args = parser.parse_args()
+    shard, shards = map(int, args.shard.split("/"))
+    use(args.source, "tree" if shard == 0 else f"tree-{shard}")
 
-    if args.recheck or args.uniques:
-        rows = read_outcomes(args.recheck or args.uniques)
-        wanted = [r for r in rows if r[0] == "killed" or (args.recheck and args.only == "all"
-                                                           and r[0] == "survived")]
-        prepare()
-        sample = [parse_site(r[1]) for r in wanted]
-        killers = {r[1]: r[2] for r in wanted}
-        if args.recheck:
-            rows = list(each_mutant(sample, args.timeout))
-            write_outcomes(rows, WORK / "recheck.tsv")
-            lost = [r for r in rows if r[0] == "survived" and killers[r[1]]]
-            print(f"{len(rows)} rechecked: {sum(r[0] == 'killed' for r in rows)} killed,"
-                  f" {len(lost)} killed before and surviving now")
-            for row in lost:
-                print("\t".join(row))
-        else:
-            files = {name: file_of(killer) for name, killer in killers.items()}
-            rows = list(each_mutant(sample, args.timeout, files.get))
-            with open(WORK / "uniques.tsv", "w") as out:
-                for outcome, name, killer, line in rows:
-                    if outcome == "survived":
-                        out.write(f"{files[name]}\t{killers[name]}\t{name}\t{line}\n")
-            print(f"{sum(r[0] == 'survived' for r in rows)} of {len(rows)} killed mutants"
-                  f" are killed by one file alone: see {WORK}/uniques.tsv")
+    if args.recheck:
+        if not args.base:
+            sys.exit("--recheck needs --base, the commit its outcomes were taken at")
+        rows = [r for r in read_outcomes(args.recheck)
+                if (r[0] == "killed" and (args.only != "changed"
+                                          or killer_file_changed(args.base, r[2])))
+                or (args.only == "all" and r[0] == "survived")]
+        rows = rows[shard::shards]
+        moved = relocate(args.base, [r[1] for r in rows])
+        before = {moved[r[1]]: r for r in rows if r[1] in moved}
+        prepare(args.resume)
+        if test(3600) != ("survived", ""):
+            sys.exit(f"the unmutated checkout fails its tests: see {log('cxx')} and {log('py')}")
+        print(f"rechecking {len(before)} mutants", flush=True)
+        now = []
+        for row in each_mutant([parse_site(name) for name in before], args.timeout):
+            now.append(row)
+            write_outcomes(now, WORK / f"recheck-{shard}.tsv")
+        lost = [r for r in now if r[0] != "killed" and before[r[1]][0] == "killed"]
+        print(f"{len(rows)} mutants to recheck, {len(rows) - len(before)} left out (line changed);"
+              f" {sum(r[0] == 'killed' for r in now)} of {len(now)} killed now,"
+              f" {sum(before[r[1]][0] == 'killed' for r in now)} before;"
+              f" {len(lost)} killed before and not now")
+        for row in lost:
+            print("\t".join(row))
+        return
+
+    if args.uniques:
+        rows = [r for r in read_outcomes(args.uniques) if r[0] == "killed"]
+        prepare(args.resume)
+        files = {r[1]: file_of(r[2]) for r in rows}
+        killers = {r[1]: r[2] for r in rows}
+        with open(WORK / "uniques.tsv", "w") as out:
+            for outcome, name, killer, line in each_mutant(
+                    [parse_site(r[1]) for r in rows], args.timeout, files.get):
+                if outcome == "survived":
+                    out.write(f"{files[name]}\t{killers[name]}\t{name}\t{line}\n")
+                    out.flush()
+        print(f"see {WORK}/uniques.tsv for the mutants one file alone kills")
         return
 
     candidates = sites()
     sample = random.Random(args.seed).sample(candidates, min(args.count, len(candidates)))
-    prepare()
-    if test(3600) != ("survived", ""):
-        sys.exit(f"the unmutated checkout fails its tests: see {WORK}/cxx.log and py.log")
-    rows = []
-    for row in each_mutant(sample, args.timeout):
+    outcomes = WORK / ("outcomes.tsv" if shards == 1 else f"outcomes-{shard}.tsv")
+    rows = read_outcomes(str(outcomes)) if args.resume and outcomes.exists() else []
+    done = {r[1] for path in WORK.glob("outcomes*.tsv") if args.resume
+            for r in read_outcomes(str(path))}
+    mine = [site for i, site in enumerate(sample)
+            if i % shards == shard and site_name(site) not in done]
+    prepare(args.resume)
+    if not rows and test(3600) != ("survived", ""):
+        sys.exit(f"the unmutated checkout fails its tests: see {log('cxx')} and {log('py')}")
+    for row in each_mutant(mine, args.timeout):
         rows.append(row)
-        write_outcomes(rows, WORK / "outcomes.tsv")  # readable while the run goes on
+        write_outcomes(rows, outcomes)  # readable while the run goes on
     killed = sum(r[0] == "killed" for r in rows)
     survived = sum(r[0] == "survived" for r in rows)
-    print(f"{len(candidates)} sites, {len(sample)} mutants (seed {args.seed}):"
-          f" {killed} killed, {survived} survived, {len(sample) - killed - survived} stillborn;"
+    print(f"{len(candidates)} sites, {len(rows)} mutants (seed {args.seed}, shard {args.shard}):"
+          f" {killed} killed, {survived} survived, {len(rows) - killed - survived} stillborn;"
           f" score {killed / max(1, killed + survived):.3f}")
 
 
