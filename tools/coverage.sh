@@ -29,4 +29,4 @@ gcovr -r . "$out/build" --filter 'src/' \
   --exclude '.*_(test|perf|fuzz)\.cc$' --exclude 'src/simulator/testing/' \
   --exclude 'src/circuit/grammar_oracle\.h' --exclude 'src/bindings/' \
   --gcov-ignore-parse-errors=negative_hits.warn_once_per_file \
-  --txt-metric branch --print-summary -o "$out/core.txt" | tail -n 3 | tee "$out/summary.txt"
+  --txt-metric branch --print-summary -o "$out/core.txt" --json "$out/coverage.json" | tail -n 3 | tee "$out/summary.txt"
