@@ -248,6 +248,7 @@ __attribute__((target("avx2"))) uint64_t below_mask_avx2(const uint32_t* words,
     __m256i below = _mm256_cmpgt_epi64(_mm256_xor_si256(limit, top), _mm256_xor_si256(value, top));
     mask |= uint64_t(unsigned(_mm256_movemask_pd(_mm256_castsi256_pd(below)))) << k;
   }
+  if (k == m) return mask;  // no tail; shifting it by k = 64 would be undefined
   return mask | (below_mask_portable(words + 2 * k, thresholds + k, m - k) << k);
 }
 
