@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <utility>
 
+#include "bits/word_kernels.h"
+
 namespace velkor {
 
 /// Branch-free passes over a block of rows, row i being `words` words at data + i * stride.
 /// Each pass is a template on the word count W (0 for a count known only at run time), so that
-/// the common widths of one to four words compile to straight-line code per row.
+/// the common widths of one to four words compile to straight-line code per row. One-word rows
+/// laid out contiguously go to the vector kernels of word_kernels().
 
 /// Calls f(std::integral_constant<size_t, W>{}) with W = words for 1 to 4 words, W = 0 otherwise.
 template <class F>
@@ -32,6 +35,7 @@ decltype(auto) with_row_width(size_t words, F&& f) {
 template <size_t W>
 uint64_t odd_overlaps(const uint64_t* data, size_t stride, size_t words, size_t count,
                       const uint64_t* filter) {
+  if (W == 1 && stride == 1) return word_kernels().odd_overlaps(data, count, filter[0]);
   const size_t width = W ? W : words;
   uint64_t odd = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -47,6 +51,12 @@ uint64_t odd_overlaps(const uint64_t* data, size_t stride, size_t words, size_t 
 template <size_t W>
 void fold_rows(uint64_t* data, size_t stride, size_t words, size_t count, const uint64_t* filter,
                const uint64_t* add, size_t skip) {
+  if (W == 1 && stride == 1) {
+    uint64_t kept = skip < count ? data[skip] : 0;
+    word_kernels().fold(data, count, filter[0], add[0], 64);
+    if (skip < count) data[skip] = kept;
+    return;
+  }
   const size_t width = W ? W : words;
   for (size_t i = 0; i < count; ++i) {
     uint64_t* row = data + i * stride;
@@ -82,6 +92,7 @@ inline void drop_bit(uint64_t* row, size_t width, size_t p) {
 template <size_t W>
 uint64_t substitute_rows(uint64_t* data, size_t stride, size_t words, size_t count,
                          const uint64_t* add, size_t p) {
+  if (W == 1 && stride == 1) return word_kernels().substitute(data, count, add[0], p);
   const size_t width = W ? W : words;
   uint64_t held = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -99,6 +110,7 @@ uint64_t substitute_rows(uint64_t* data, size_t stride, size_t words, size_t cou
 template <size_t W>
 void fold_and_drop_rows(uint64_t* data, size_t stride, size_t words, size_t count,
                         const uint64_t* filter, const uint64_t* add, size_t p) {
+  if (W == 1 && stride == 1) return word_kernels().fold(data, count, filter[0], add[0], p);
   const size_t width = W ? W : words;
   for (size_t i = 0; i < count; ++i) {
     uint64_t* row = data + i * stride;
