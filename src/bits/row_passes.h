@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,7 @@ namespace velkor {
 /// Branch-free passes over a block of rows, row i being `words` words at data + i * stride.
 /// Each pass is a template on the word count W (0 for a count known only at run time), so that
 /// the common widths of one to four words compile to straight-line code per row. One-word rows
-/// laid out contiguously go to the vector kernels of word_kernels().
+/// or two-word rows laid out contiguously go to the vector kernels of word_kernels().
 
 /// Calls f(std::integral_constant<size_t, W>{}) with W = words for 1 to 4 words, W = 0 otherwise.
 template <class F>
@@ -36,6 +37,7 @@ template <size_t W>
 uint64_t odd_overlaps(const uint64_t* data, size_t stride, size_t words, size_t count,
                       const uint64_t* filter) {
   if (W == 1 && stride == 1) return word_kernels().odd_overlaps(data, count, filter[0]);
+  if (W == 2 && stride == 2) return word_kernels().odd_overlaps2(data, count, filter);
   const size_t width = W ? W : words;
   uint64_t odd = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -55,6 +57,14 @@ void fold_rows(uint64_t* data, size_t stride, size_t words, size_t count, const 
     uint64_t kept = skip < count ? data[skip] : 0;
     word_kernels().fold(data, count, filter[0], add[0], 64);
     if (skip < count) data[skip] = kept;
+    return;
+  }
+  if (W == 2 && stride == 2) {
+    uint64_t kept[2] = {skip < count ? data[2 * skip] : 0, skip < count ? data[2 * skip + 1] : 0};
+    // `add` may be row `skip` itself, which the pass changes: take its words first.
+    const uint64_t f[2] = {filter[0], filter[1]}, a[2] = {add[0], add[1]};
+    word_kernels().fold2(data, count, f, a, 128);
+    if (skip < count) std::copy_n(kept, 2, data + 2 * skip);
     return;
   }
   const size_t width = W ? W : words;
@@ -93,6 +103,7 @@ template <size_t W>
 uint64_t substitute_rows(uint64_t* data, size_t stride, size_t words, size_t count,
                          const uint64_t* add, size_t p) {
   if (W == 1 && stride == 1) return word_kernels().substitute(data, count, add[0], p);
+  if (W == 2 && stride == 2) return word_kernels().substitute2(data, count, add, p);
   const size_t width = W ? W : words;
   uint64_t held = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -111,6 +122,7 @@ template <size_t W>
 void fold_and_drop_rows(uint64_t* data, size_t stride, size_t words, size_t count,
                         const uint64_t* filter, const uint64_t* add, size_t p) {
   if (W == 1 && stride == 1) return word_kernels().fold(data, count, filter[0], add[0], p);
+  if (W == 2 && stride == 2) return word_kernels().fold2(data, count, filter, add, p);
   const size_t width = W ? W : words;
   for (size_t i = 0; i < count; ++i) {
     uint64_t* row = data + i * stride;

@@ -40,6 +40,52 @@ void fold_portable(uint64_t* words, size_t count, uint64_t filter, uint64_t add,
   }
 }
 
+/// Bit p of a two-word row dropped: bits above move down one, the top bit becomes 0.
+void drop_bit2(uint64_t* row, size_t p) {
+  if (p >= 128) return;
+  uint64_t low = low_mask(p % 64);
+  if (p < 64) {
+    row[0] = (row[0] & low) | ((row[0] >> 1) & ~low) | (row[1] << 63);
+    row[1] >>= 1;
+  } else {
+    row[1] = (row[1] & low) | ((row[1] >> 1) & ~low);
+  }
+}
+
+uint64_t substitute2_portable(uint64_t* rows, size_t count, const uint64_t* add, size_t p) {
+  uint64_t held = 0;
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t* row = rows + 2 * i;
+    uint64_t has = (row[p / 64] >> (p % 64)) & 1;
+    held |= has << i;
+    row[0] ^= add[0] & (uint64_t{0} - has);
+    row[1] ^= add[1] & (uint64_t{0} - has);
+    drop_bit2(row, p);
+  }
+  return held;
+}
+
+uint64_t odd_overlaps2_portable(const uint64_t* rows, size_t count, const uint64_t* filter) {
+  uint64_t odd = 0;
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t both = (rows[2 * i] & filter[0]) ^ (rows[2 * i + 1] & filter[1]);
+    odd |= static_cast<uint64_t>(std::popcount(both) & 1) << i;
+  }
+  return odd;
+}
+
+void fold2_portable(uint64_t* rows, size_t count, const uint64_t* filter, const uint64_t* add,
+                    size_t p) {
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t* row = rows + 2 * i;
+    uint64_t both = (row[0] & filter[0]) ^ (row[1] & filter[1]);
+    uint64_t mask = uint64_t{0} - static_cast<uint64_t>(std::popcount(both) & 1);
+    row[0] ^= add[0] & mask;
+    row[1] ^= add[1] & mask;
+    drop_bit2(row, p);
+  }
+}
+
 #if defined(__x86_64__)
 // Bit 0 of each 64-bit lane: the parity of that lane, from byte popcounts by nibble lookup
 // summed per lane.
@@ -106,16 +152,97 @@ __attribute__((target("avx2"))) void fold_avx2(uint64_t* words, size_t count, ui
   }
   fold_portable(words + i, count - i, filter, add, p);
 }
+
+// Two-word rows, two per vector: lanes (row i word 0, row i word 1, row i+1 word 0, ...).
+// Per-lane masks that keep a lane (all ones), keep its bits below p (low) or keep none (0), so
+// that dropping bit p is (x & keep) | (shifted & ~keep) with shifted taking the next lane's bit.
+__attribute__((target("avx2"), always_inline)) inline __m256i drop_keep2(size_t p) {
+  if (p >= 128) return _mm256_set1_epi64x(-1);
+  auto low = static_cast<int64_t>(low_mask(p % 64));
+  return p < 64 ? _mm256_setr_epi64x(low, 0, low, 0) : _mm256_setr_epi64x(-1, low, -1, low);
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i drop2(__m256i x, __m256i keep) {
+  __m256i shifted =
+      _mm256_or_si256(_mm256_srli_epi64(x, 1), _mm256_slli_epi64(_mm256_srli_si256(x, 8), 63));
+  return _mm256_or_si256(_mm256_and_si256(x, keep), _mm256_andnot_si256(keep, shifted));
+}
+
+// Both lanes of a row hold the XOR of the row's two lanes.
+__attribute__((target("avx2"), always_inline)) inline __m256i row_xor2(__m256i x) {
+  return _mm256_xor_si256(x, _mm256_shuffle_epi32(x, 0x4E));
+}
+
+__attribute__((target("avx2"), always_inline)) inline uint64_t row_bits2(__m256i ones) {
+  uint64_t lanes = lane_bits(ones);
+  return (lanes & 1) | ((lanes >> 1) & 2);
+}
+
+__attribute__((target("avx2"))) uint64_t substitute2_avx2(uint64_t* rows, size_t count,
+                                                          const uint64_t* add, size_t p) {
+  const __m256i adds =
+      _mm256_setr_epi64x(static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]),
+                         static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]));
+  const __m256i lane = p < 64 ? _mm256_setr_epi64x(1, 0, 1, 0) : _mm256_setr_epi64x(0, 1, 0, 1);
+  const __m128i shift = _mm_cvtsi64_si128(static_cast<int64_t>(p % 64));
+  const __m256i keep = drop_keep2(p);
+  uint64_t held = 0;
+  size_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + 2 * i));
+    __m256i has = row_xor2(_mm256_and_si256(_mm256_srl_epi64(x, shift), lane));
+    held |= row_bits2(has) << i;
+    x = _mm256_xor_si256(x, _mm256_and_si256(adds, _mm256_sub_epi64(_mm256_setzero_si256(), has)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + 2 * i), drop2(x, keep));
+  }
+  return held | (substitute2_portable(rows + 2 * i, count - i, add, p) << i);
+}
+
+__attribute__((target("avx2"))) uint64_t odd_overlaps2_avx2(const uint64_t* rows, size_t count,
+                                                            const uint64_t* filter) {
+  const __m256i filters =
+      _mm256_setr_epi64x(static_cast<int64_t>(filter[0]), static_cast<int64_t>(filter[1]),
+                         static_cast<int64_t>(filter[0]), static_cast<int64_t>(filter[1]));
+  uint64_t odd = 0;
+  size_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + 2 * i));
+    odd |= row_bits2(row_xor2(lane_parity(_mm256_and_si256(x, filters)))) << i;
+  }
+  return odd | (odd_overlaps2_portable(rows + 2 * i, count - i, filter) << i);
+}
+
+__attribute__((target("avx2"))) void fold2_avx2(uint64_t* rows, size_t count,
+                                                const uint64_t* filter, const uint64_t* add,
+                                                size_t p) {
+  const __m256i filters =
+      _mm256_setr_epi64x(static_cast<int64_t>(filter[0]), static_cast<int64_t>(filter[1]),
+                         static_cast<int64_t>(filter[0]), static_cast<int64_t>(filter[1]));
+  const __m256i adds =
+      _mm256_setr_epi64x(static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]),
+                         static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]));
+  const __m256i keep = drop_keep2(p);
+  size_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + 2 * i));
+    __m256i odd = row_xor2(lane_parity(_mm256_and_si256(x, filters)));
+    x = _mm256_xor_si256(x, _mm256_and_si256(adds, _mm256_sub_epi64(_mm256_setzero_si256(), odd)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + 2 * i), drop2(x, keep));
+  }
+  fold2_portable(rows + 2 * i, count - i, filter, add, p);
+}
 #endif
 
 }  // namespace
 
 std::vector<WordKernels> available_word_kernels() {
-  std::vector<WordKernels> kernels{{substitute_portable, odd_overlaps_portable, fold_portable}};
+  std::vector<WordKernels> kernels{{substitute_portable, odd_overlaps_portable, fold_portable,
+                                    substitute2_portable, odd_overlaps2_portable, fold2_portable}};
 #if defined(__x86_64__)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2"))
-    kernels.push_back({substitute_avx2, odd_overlaps_avx2, fold_avx2});
+    kernels.push_back({substitute_avx2, odd_overlaps_avx2, fold_avx2, substitute2_avx2,
+                       odd_overlaps2_avx2, fold2_avx2});
 #endif
   return kernels;
 }
