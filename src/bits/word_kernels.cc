@@ -237,8 +237,8 @@ __attribute__((target("avx2"))) void fold2_avx2(uint64_t* rows, size_t count,
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-// AVX-512: eight one-word rows per vector, with mask registers for the rows that hold bit p or
-// overlap oddly, and masked loads and stores for the last rows.
+// AVX-512: eight one-word rows (or four two-word rows) per vector, with mask registers for the rows
+// that hold bit p or overlap oddly, and masked loads and stores for the last rows.
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i lane_popcount512(
     __m512i x) {
   const __m512i nibbles = _mm512_set1_epi8(0x0F);
@@ -304,6 +304,95 @@ __attribute__((target("avx512f,avx512bw"))) void fold_avx512(uint64_t* words, si
     _mm512_mask_storeu_epi64(words + i, valid, w);
   }
 }
+
+// Four two-word rows per vector, one row per 128-bit lane: the row masks take the even lanes
+// (word 0) and are copied to the odd lanes (word 1) before a masked XOR.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __mmask8 row_lanes_left(
+    size_t left) {
+  return left >= 4 ? __mmask8{0xFF} : static_cast<__mmask8>((1u << (2 * left)) - 1);
+}
+
+/// Bits 0, 2, 4, 6 of a lane mask as bits 0 to 3.
+inline uint64_t even_lane_bits(unsigned m) {
+  return (m & 1) | ((m >> 1) & 2) | ((m >> 2) & 4) | ((m >> 3) & 8);
+}
+
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i pair_vector(
+    const uint64_t* two) {
+  return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(two)));
+}
+
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i drop512(__m512i x,
+                                                                                  __m512i keep) {
+  __m512i shifted =
+      _mm512_or_si512(_mm512_srli_epi64(x, 1), _mm512_slli_epi64(_mm512_bsrli_epi128(x, 8), 63));
+  return _mm512_or_si512(_mm512_and_si512(x, keep), _mm512_andnot_si512(keep, shifted));
+}
+
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i drop_keep512(size_t p) {
+  if (p >= 128) return _mm512_set1_epi64(-1);
+  auto low = static_cast<int64_t>(low_mask(p % 64));
+  return p < 64 ? _mm512_setr_epi64(low, 0, low, 0, low, 0, low, 0)
+                : _mm512_setr_epi64(-1, low, -1, low, -1, low, -1, low);
+}
+
+// Even lanes hold the parity of their row in bit 0.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i row_popcount512(
+    __m512i x, __m512i filters) {
+  __m512i lanes = lane_popcount512(_mm512_and_si512(x, filters));
+  return _mm512_add_epi64(lanes, _mm512_bsrli_epi128(lanes, 8));
+}
+
+__attribute__((target("avx512f,avx512bw"))) uint64_t substitute2_avx512(uint64_t* rows,
+                                                                        size_t count,
+                                                                        const uint64_t* add,
+                                                                        size_t p) {
+  const __m512i adds = pair_vector(add);
+  const __m512i bit = _mm512_set1_epi64(static_cast<int64_t>(uint64_t{1} << (p % 64)));
+  const __m512i keep = drop_keep512(p);
+  const __mmask8 word_lanes = p < 64 ? 0x55 : 0xAA;
+  uint64_t held = 0;
+  for (size_t i = 0; i < count; i += 4) {
+    __mmask8 valid = row_lanes_left(count - i);
+    __m512i x = _mm512_maskz_loadu_epi64(valid, rows + 2 * i);
+    unsigned has = _mm512_mask_test_epi64_mask(word_lanes, x, bit);
+    unsigned even = p < 64 ? has : has >> 1;
+    held |= even_lane_bits(even) << i;
+    x = _mm512_mask_xor_epi64(x, static_cast<__mmask8>(even | (even << 1)), x, adds);
+    _mm512_mask_storeu_epi64(rows + 2 * i, valid, drop512(x, keep));
+  }
+  return held;
+}
+
+__attribute__((target("avx512f,avx512bw"))) uint64_t odd_overlaps2_avx512(const uint64_t* rows,
+                                                                          size_t count,
+                                                                          const uint64_t* filter) {
+  const __m512i filters = pair_vector(filter);
+  const __m512i one = _mm512_set1_epi64(1);
+  uint64_t odd = 0;
+  for (size_t i = 0; i < count; i += 4) {
+    __m512i x = _mm512_maskz_loadu_epi64(row_lanes_left(count - i), rows + 2 * i);
+    unsigned even = _mm512_mask_test_epi64_mask(0x55, row_popcount512(x, filters), one);
+    odd |= even_lane_bits(even) << i;
+  }
+  return odd;
+}
+
+__attribute__((target("avx512f,avx512bw"))) void fold2_avx512(uint64_t* rows, size_t count,
+                                                              const uint64_t* filter,
+                                                              const uint64_t* add, size_t p) {
+  const __m512i filters = pair_vector(filter);
+  const __m512i adds = pair_vector(add);
+  const __m512i keep = drop_keep512(p);
+  const __m512i one = _mm512_set1_epi64(1);
+  for (size_t i = 0; i < count; i += 4) {
+    __mmask8 valid = row_lanes_left(count - i);
+    __m512i x = _mm512_maskz_loadu_epi64(valid, rows + 2 * i);
+    unsigned even = _mm512_mask_test_epi64_mask(0x55, row_popcount512(x, filters), one);
+    x = _mm512_mask_xor_epi64(x, static_cast<__mmask8>(even | (even << 1)), x, adds);
+    _mm512_mask_storeu_epi64(rows + 2 * i, valid, drop512(x, keep));
+  }
+}
 #pragma GCC diagnostic pop
 #endif
 
@@ -318,9 +407,8 @@ std::vector<WordKernels> available_word_kernels() {
     kernels.push_back({substitute_avx2, odd_overlaps_avx2, fold_avx2, substitute2_avx2,
                        odd_overlaps2_avx2, fold2_avx2});
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
-    // The two-word passes stay with AVX2.
-    kernels.push_back({substitute_avx512, odd_overlaps_avx512, fold_avx512, substitute2_avx2,
-                       odd_overlaps2_avx2, fold2_avx2});
+    kernels.push_back({substitute_avx512, odd_overlaps_avx512, fold_avx512, substitute2_avx512,
+                       odd_overlaps2_avx512, fold2_avx512});
   }
 #endif
   return kernels;
