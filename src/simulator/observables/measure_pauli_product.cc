@@ -15,7 +15,9 @@ using Step = ObservableBasisStep;
 
 /// CZ written with the opposite phase increments: the same operator (CZ is its own inverse), but
 /// on unchanged rows it cancels the terms the forward CZ added, so an undone measurement leaves
-/// the phase map exactly as it found it instead of adding terms that sum to zero.
+/// the phase polynomial as it found it instead of adding terms that sum to zero. (A gadget that
+/// the forward CZ brought to 4 has moved into the linear key; the undo then leaves a keyed 6
+/// beside it, which is the same polynomial.)
 void undo_cz(Simulator& sim, size_t a, size_t b) {
   std::array<size_t, 1> qa{a}, qb{b};
   std::array<size_t, 2> qab{a, b};
