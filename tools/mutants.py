@@ -247,8 +247,8 @@ def write_outcomes(rows, path: pathlib.Path) -> None:
             out.write("\t".join(row) + "\n")
 
 
-def killer_file_changed(base: str, killer: str) -> bool:
-    """Whether the file holding the test that killed a mutant at base differs now."""
+def killer_file_changed(base: str, since: str, killer: str) -> bool:
+    """Whether the file that held the killing test at the commit base differs now from since."""
     if "::" in killer:
         files = [killer.split("::")[0]]
     else:
@@ -257,8 +257,9 @@ def killer_file_changed(base: str, killer: str) -> bool:
                                 "*_test.cc"], cwd=ROOT, capture_output=True,
                                text=True).stdout.split()
         files = [f.split(":", 1)[1] for f in files] or ["?"]
-    return any(subprocess.run(["git", "diff", "--quiet", base, "--", f], cwd=ROOT).returncode
-               for f in files)
+    return "?" in files or any(
+        subprocess.run(["git", "diff", "--quiet", since, "--", f], cwd=ROOT).returncode
+        for f in files)
 
 
 def relocate(base: str, sites: list[str]) -> dict[str, str]:
@@ -290,6 +291,8 @@ def main() -> None:
                         help="skip mutants already in this shard's outcomes; reuse its build")
     parser.add_argument("--recheck", metavar="OUTCOMES", help="rerun an earlier outcomes file")
     parser.add_argument("--base", help="the commit the OUTCOMES of --recheck were taken at")
+    parser.add_argument("--changed-since", metavar="COMMIT",
+                        help="with --only changed: test files changed since COMMIT (default --base)")
     parser.add_argument("--only", choices=("changed", "killed", "all"), default="killed",
                         help="recheck mutants killed by a test file changed since --base, all"
                              " killed mutants, or the survivors too")
@@ -297,14 +300,17 @@ def main() -> None:
                         help="rerun killed mutants without their killer's file")
     args = parser.parse_args()
     shard, shards = map(int, args.shard.split("/"))
-    use(args.source, "tree" if shard == 0 else f"tree-{shard}")
+    if args.recheck:
+        use(args.source, f"recheck-{shard}")
+    else:
+        use(args.source, "tree" if shard == 0 else f"tree-{shard}")
 
     if args.recheck:
         if not args.base:
             sys.exit("--recheck needs --base, the commit its outcomes were taken at")
         rows = [r for r in read_outcomes(args.recheck)
-                if (r[0] == "killed" and (args.only != "changed"
-                                          or killer_file_changed(args.base, r[2])))
+                if (r[0] == "killed" and (args.only != "changed" or killer_file_changed(
+                    args.base, args.changed_since or args.base, r[2])))
                 or (args.only == "all" and r[0] == "survived")]
         rows = rows[shard::shards]
         moved = relocate(args.base, [r[1] for r in rows])
