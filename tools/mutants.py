@@ -222,9 +222,12 @@ def mutate(site: tuple[pathlib.Path, int, int, int, str]) -> tuple[pathlib.Path,
     return target, original, lines[number].strip()
 
 
-def each_mutant(sample, timeout: float, skip_of=lambda name: ""):
-    """Builds and runs every mutant of the sample; yields (outcome, site, killer, line)."""
+def each_mutant(sample, timeout: float, skip_of=lambda name: "", done=lambda name: False):
+    """Builds and runs every mutant of the sample that is not done; yields (outcome, site, killer,
+    line)."""
     for i, site in enumerate(sample):
+        if done(site_name(site)):
+            continue
         target, original, line = mutate(site)
         began = time.monotonic()
         skip = skip_of(site_name(site))
@@ -287,12 +290,17 @@ def main() -> None:
     parser.add_argument("--source", type=pathlib.Path, default=ROOT,
                         help="the checkout to mutate and test (default: this one)")
     parser.add_argument("--shard", default="0/1", help="K/N: run every Nth mutant from the Kth")
+    parser.add_argument("--reverse", action="store_true",
+                        help="take the shard's mutants last first, so that a second run of the"
+                             " same shard (in a tree of its own) meets the first halfway")
+    parser.add_argument("--tree", help="the scratch tree under build/mutants to use")
     parser.add_argument("--resume", action="store_true",
                         help="skip mutants already in this shard's outcomes; reuse its build")
     parser.add_argument("--recheck", metavar="OUTCOMES", help="rerun an earlier outcomes file")
     parser.add_argument("--base", help="the commit the OUTCOMES of --recheck were taken at")
     parser.add_argument("--changed-since", metavar="COMMIT",
-                        help="with --only changed: test files changed since COMMIT (default --base)")
+                        help="with --only changed: test files changed since COMMIT"
+                             " (default: --base)")
     parser.add_argument("--only", choices=("changed", "killed", "all"), default="killed",
                         help="recheck mutants killed by a test file changed since --base, all"
                              " killed mutants, or the survivors too")
@@ -303,7 +311,8 @@ def main() -> None:
     if args.recheck:
         use(args.source, f"recheck-{shard}")
     else:
-        use(args.source, "tree" if shard == 0 else f"tree-{shard}")
+        tree = ("tree" if shard == 0 else f"tree-{shard}") + "r" * args.reverse
+        use(args.source, args.tree or tree)
 
     if args.recheck:
         if not args.base:
@@ -348,16 +357,20 @@ def main() -> None:
 
     candidates = sites()
     sample = random.Random(args.seed).sample(candidates, min(args.count, len(candidates)))
-    outcomes = WORK / ("outcomes.tsv" if shards == 1 else f"outcomes-{shard}.tsv")
+    outcomes = WORK / ("outcomes" + ("" if shards == 1 else f"-{shard}") + "r" * args.reverse
+                       + ".tsv")
     rows = read_outcomes(str(outcomes)) if args.resume and outcomes.exists() else []
-    done = {r[1] for path in WORK.glob("outcomes*.tsv") if args.resume
-            for r in read_outcomes(str(path))}
-    mine = [site for i, site in enumerate(sample)
-            if i % shards == shard and site_name(site) not in done]
+
+    def done(name: str) -> bool:
+        return args.resume and any(name == r[1] for path in WORK.glob("outcomes*.tsv")
+                                   for r in read_outcomes(str(path)))
+
+    mine = [site for i, site in enumerate(sample) if i % shards == shard]
+    mine = [site for site in mine[::-1 if args.reverse else 1] if not done(site_name(site))]
     prepare(args.resume)
     if not rows and test(3600) != ("survived", ""):
         sys.exit(f"the unmutated checkout fails its tests: see {log('cxx')} and {log('py')}")
-    for row in each_mutant(mine, args.timeout):
+    for row in each_mutant(mine, args.timeout, done=done):
         rows.append(row)
         write_outcomes(rows, outcomes)  # readable while the run goes on
     killed = sum(r[0] == "killed" for r in rows)
