@@ -121,7 +121,8 @@ __attribute__((target("avx2"))) uint64_t substitute_avx2(uint64_t* words, size_t
                         _mm256_andnot_si256(low, _mm256_srli_epi64(w, 1)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + i), w);
   }
-  return held | (substitute_portable(words + i, count - i, add, p) << i);
+  // No shift by 64 when every row was taken.
+  return i == count ? held : held | (substitute_portable(words + i, count - i, add, p) << i);
 }
 
 __attribute__((target("avx2"))) uint64_t odd_overlaps_avx2(const uint64_t* words, size_t count,
@@ -133,7 +134,8 @@ __attribute__((target("avx2"))) uint64_t odd_overlaps_avx2(const uint64_t* words
     __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i));
     odd |= lane_bits(lane_parity(_mm256_and_si256(w, filters))) << i;
   }
-  return odd | (odd_overlaps_portable(words + i, count - i, filter) << i);
+  // No shift by 64 when every row was taken.
+  return i == count ? odd : odd | (odd_overlaps_portable(words + i, count - i, filter) << i);
 }
 
 __attribute__((target("avx2"))) void fold_avx2(uint64_t* words, size_t count, uint64_t filter,
@@ -195,7 +197,8 @@ __attribute__((target("avx2"))) uint64_t substitute2_avx2(uint64_t* rows, size_t
     x = _mm256_xor_si256(x, _mm256_and_si256(adds, _mm256_sub_epi64(_mm256_setzero_si256(), has)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + 2 * i), drop2(x, keep));
   }
-  return held | (substitute2_portable(rows + 2 * i, count - i, add, p) << i);
+  // No shift by 64 when every row was taken.
+  return i == count ? held : held | (substitute2_portable(rows + 2 * i, count - i, add, p) << i);
 }
 
 __attribute__((target("avx2"))) uint64_t odd_overlaps2_avx2(const uint64_t* rows, size_t count,
@@ -209,7 +212,8 @@ __attribute__((target("avx2"))) uint64_t odd_overlaps2_avx2(const uint64_t* rows
     __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + 2 * i));
     odd |= row_bits2(row_xor2(lane_parity(_mm256_and_si256(x, filters)))) << i;
   }
-  return odd | (odd_overlaps2_portable(rows + 2 * i, count - i, filter) << i);
+  // No shift by 64 when every row was taken.
+  return i == count ? odd : odd | (odd_overlaps2_portable(rows + 2 * i, count - i, filter) << i);
 }
 
 __attribute__((target("avx2"))) void fold2_avx2(uint64_t* rows, size_t count,
