@@ -111,6 +111,18 @@ def test_compiled_matches_general_bit_for_bit(chunk):
                 assert x.tobytes() == y.tobytes(), (name, text)
 
 
+@pytest.mark.parametrize("n", [150, 300])
+def test_wide_registers_match_bit_for_bit(n):
+    """Registers of more than 64, 128 and 256 path variables, which the interpreter's row passes
+    handle word width by word width, as X measurements remove the variables one by one."""
+    qubits = " ".join(map(str, range(n)))
+    chain = " ".join(f"{q} {q + 1}" for q in range(0, n - 1, 2))
+    text = (f"RX {qubits}\nCX {chain}\nDEPOLARIZE1(0.05) {qubits}\nMPP X0*X1 Z2*Z3\n"
+            f"MX {qubits}\nDETECTOR rec[-1] rec[-2]\nM {qubits}")
+    for a, b in sample_both(text, n, [], [("sample", dict(shots=5))]):
+        assert a.measurements.tobytes() == b.measurements.tobytes()
+
+
 def test_t_and_ccz_circuits_use_the_interpreter():
     for text in ["T 0\nM 0\n", "CCZ 0 1 2\n", "T_DAG 0\n"]:
         assert not CircuitSampler(text)._compiled
