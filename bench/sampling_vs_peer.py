@@ -5,9 +5,9 @@ generators, samples detector and observable rows with velkor and with stim's
 `compile_detector_sampler` in this process and prints the CPU time per shot (time.process_time)
 of both, their ratio (stim time / velkor time, so above 1 means velkor is faster) and, per kind,
 the growth exponent of each column in the distance (least-squares slope of log time against
-log d). For `t-surface` the stim column times
-the Clifford surface circuit, since stim cannot read T gates. Each figure is the best of
---rounds rounds; a round samples enough shots to fill --budget seconds of CPU time.
+log d). For `t-surface` the stim column times the Clifford surface circuit, since stim cannot
+read T gates. Each figure is the best of --rounds rounds; a round samples enough shots to fill
+--budget seconds of CPU time.
 
     python bench/sampling_vs_peer.py [--kinds rep,surface,t-surface] [--distances 3,5,7,9]
         [--budget 0.5] [--rounds 3] [--general] [--circuits PATH]
