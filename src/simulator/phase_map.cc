@@ -96,6 +96,28 @@ void PhaseMap::eliminate(std::span<const uint64_t> normal, size_t p, bool value,
   }
 }
 
+void PhaseMap::substitute(std::span<const uint64_t> normal, size_t p, bool value) {
+  if (get_bit(linear_, p)) xor_words(linear_, normal);
+  if (size_ == 0) return;
+  moved_keys_.clear();
+  moved_coefs_.clear();
+  for_each_keyed_slot([&](size_t slot) {
+    if (!get_bit(key_at(slot), p)) return;
+    moved_keys_.insert(moved_keys_.end(), key_at(slot).begin(), key_at(slot).end());
+    moved_coefs_.push_back(coef_[slot]);
+  });
+  for (size_t t = 0; t < moved_coefs_.size(); ++t) {
+    std::span<uint64_t> key(moved_keys_.data() + t * key_words_, key_words_);
+    erase_slot(find_slot(key));
+  }
+  for (size_t t = 0; t < moved_coefs_.size(); ++t) {
+    std::span<uint64_t> key(moved_keys_.data() + t * key_words_, key_words_);
+    xor_words(key, normal);
+    uint8_t coefficient = value ? static_cast<uint8_t>(-moved_coefs_[t] & 7) : moved_coefs_[t];
+    if (!is_zero_words(key)) add_keyed(key, coefficient);
+  }
+}
+
 bool PhaseMap::operator==(const PhaseMap& other) const {
   if (size_ != other.size_ || key_words_ != other.key_words_ || linear_ != other.linear_) {
     return false;

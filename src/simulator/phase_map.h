@@ -48,6 +48,10 @@ class PhaseMap {
   /// a key. Costs one word operation for the linear key and one re-insertion per keyed gadget.
   void eliminate(std::span<const uint64_t> normal, size_t p, bool value, size_t num_vars);
 
+  /// Substitutes x_p = value XOR parity(normal . x without x_p), p = normal's lowest set bit,
+  /// keeping the key width: afterwards no term holds x_p. Only the gadgets holding x_p move.
+  void substitute(std::span<const uint64_t> normal, size_t p, bool value);
+
   /// The same polynomial term for term.
   bool operator==(const PhaseMap& other) const;
 
@@ -55,20 +59,25 @@ class PhaseMap {
   /// A key may thus be visited twice; the polynomial is the sum of every visit.
   template <class F>
   void for_each(F&& f) const {
-    // Eight slots at a time, so that a sparse table costs one load per eight empty slots.
+    for_each_keyed_slot([&](size_t slot) { f(key_at(slot), coef_[slot]); });
+    if (!is_zero_words(linear_)) f(std::span<const uint64_t>(linear_), uint8_t{4});
+  }
+
+ private:
+  /// Calls f(slot) for every slot holding a gadget, eight slots at a time, so that a sparse
+  /// table costs one load per eight empty slots. f must not change the table.
+  template <class F>
+  void for_each_keyed_slot(F&& f) const {
     for (size_t base = 0; base < coef_.size(); base += 8) {
       uint64_t chunk;
       std::memcpy(&chunk, coef_.data() + base, 8);
       while (chunk) {
         int byte = std::countr_zero(chunk) / 8;
-        f(key_at(base + byte), coef_[base + byte]);
+        f(base + byte);
         chunk &= ~(uint64_t{0xFF} << (8 * byte));
       }
     }
-    if (!is_zero_words(linear_)) f(std::span<const uint64_t>(linear_), uint8_t{4});
   }
-
- private:
   std::span<const uint64_t> key_at(size_t slot) const {
     return {keys_.data() + slot * key_words_, key_words_};
   }

@@ -139,6 +139,16 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
   owner_.pop_back();
 }
 
+void PivotBasis::reuse_variable(size_t slot, size_t p) {
+  // A direction d keeps every other pivot's parity once bit p is gone, since those rows no longer
+  // hold x_p; the refreshed row is e_p, which only the slot's own direction e_p may flip.
+  const uint64_t keep = ~(uint64_t{1} << (p % 64));
+  uint64_t* word = dirs_.data() + p / 64;
+  for (size_t s = 0; s < owner_.size(); ++s) word[s * stride_] &= keep;
+  std::fill(dir(slot).begin(), dir(slot).end(), 0);
+  flip_bit(dir(slot), p);
+}
+
 std::optional<BitVec> PivotBasis::solve(RowView rows, size_t num_qubits, size_t num_vars,
                                         const BitVec& target) const {
   BitVec d;

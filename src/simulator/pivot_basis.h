@@ -56,6 +56,10 @@ class PivotBasis {
   /// Follows the restriction to normal . x == value that eliminates the variable at normal's
   /// lowest set bit `pivot`; `normal` is over the old variables.
   void restrict(std::span<const uint64_t> normal, size_t pivot, size_t old_vars);
+  /// Follows a restriction that substitutes x_p away from every row, keeping the column, where
+  /// the normal is the row of the pivot of `slot`; that pivot's row then becomes e_p. Every other
+  /// direction just forgets bit p, and the slot's direction is e_p.
+  void reuse_variable(size_t slot, size_t p);
 
   /// The unique d with rows[q] . d == target[q] for every qubit, or nothing when none exists.
   /// O(num_qubits * n / 64).

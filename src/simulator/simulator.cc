@@ -126,12 +126,40 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
     for (size_t base = 0; base < num_qubits_; base += 64) {
       uint64_t held = substitute_rows<decltype(width)::value>(
           rows_.data() + base * stride_, stride_, old_words,
-          std::min<size_t>(64, num_qubits_ - base), normal_.data(), p);
+          std::min<size_t>(64, num_qubits_ - base), normal_.data(), p, true);
       if (value) offset_[base / 64] ^= held;
     }
   });
   phase_.eliminate(normal_, p, value, num_vars_);
   num_vars_ -= 1;
+}
+
+void Simulator::refresh_to_plus(size_t q, bool value) {
+  size_t slot = pivots_.slot_of(q);
+  if (slot == PivotBasis::kNone) {
+    restrict_affine(row(q), value);
+    offset_[q / 64] &= ~(uint64_t{1} << (q % 64));
+    add_affine_coordinate(q, false);
+    return;
+  }
+  normal_.assign(row(q).begin(), row(q).end());
+  std::optional<size_t> pivot = first_one_words(normal_);
+  check_invariant(pivot.has_value(), "a refreshed qubit has a non-zero row");
+  size_t p = *pivot;
+  // Substitute x_p = value XOR parity(normal . x without x_p) in the rows holding x_p, keeping
+  // the column: afterwards no row holds x_p, and it is free to be qubit q's fresh variable.
+  with_row_width(var_words(), [&](auto width) {
+    for (size_t base = 0; base < num_qubits_; base += 64) {
+      uint64_t held = substitute_rows<decltype(width)::value>(
+          rows_.data() + base * stride_, stride_, var_words(),
+          std::min<size_t>(64, num_qubits_ - base), normal_.data(), p, false);
+      if (value) offset_[base / 64] ^= held;
+    }
+  });
+  flip_bit(mutable_row(q), p);
+  offset_[q / 64] &= ~(uint64_t{1} << (q % 64));
+  pivots_.reuse_variable(slot, p);
+  phase_.substitute(normal_, p, value);
 }
 
 }  // namespace velkor

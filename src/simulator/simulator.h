@@ -82,6 +82,11 @@ class Simulator {
   /// Keeps only the paths with normal . x == value, eliminating the variable at normal's lowest
   /// set bit. `normal` has var_words() words, is non-zero, and may be one of the rows.
   void restrict_affine(std::span<const uint64_t> normal, bool value);
+  /// Keeps only the paths with rows[q] . x == value (rows[q] non-zero), then puts qubit q in |+>:
+  /// the state of restrict_affine(row(q), value), a cleared offset q and
+  /// add_affine_coordinate(q, false). When q is a pivot, the eliminated variable becomes q's
+  /// fresh one, so no row or phase key is re-laid out and only the rows holding it change.
+  void refresh_to_plus(size_t q, bool value);
 
  private:
   /// Makes rows hold at least `words` words each, re-laying them out when the stride is short.

@@ -89,8 +89,15 @@ Expected<double, MeasurementError> peek_x_probability(const Simulator& sim, size
 }
 
 void reset_x_raw(Simulator& sim, size_t q) {
-  if (measure_z_raw(sim, q).sign < 0) x(sim, q);
-  sim.add_affine_coordinate(q, false);
+  check_invariant(q < sim.num_qubits(), "reset qubit is outside the register");
+  if (is_zero_words(sim.row(q))) {
+    // A Z eigenstate: no draw, as for the measurement it stands for.
+    if (sim.offset(q)) x(sim, q);
+    sim.add_affine_coordinate(q, false);
+    return;
+  }
+  bool outcome = sim.rng().fair_coin();
+  sim.refresh_to_plus(q, outcome != sim.offset(q));
 }
 
 }  // namespace velkor
