@@ -17,10 +17,15 @@ size_t PhaseMap::hash(std::span<const uint64_t> key) const {
 }
 
 size_t PhaseMap::find_slot(std::span<const uint64_t> key) const {
+  // Keys are one to a few words: an inline comparison beats a call to memcmp.
+  auto differs = [&](size_t slot) {
+    const uint64_t* stored = keys_.data() + slot * key_words_;
+    uint64_t diff = 0;
+    for (size_t k = 0; k < key_words_; ++k) diff |= stored[k] ^ key[k];
+    return diff != 0;
+  };
   size_t slot = hash(key) & mask_;
-  while (coef_[slot] && !std::equal(key.begin(), key.end(), key_at(slot).begin())) {
-    slot = (slot + 1) & mask_;
-  }
+  while (coef_[slot] && differs(slot)) slot = (slot + 1) & mask_;
   return slot;
 }
 

@@ -43,9 +43,8 @@ void PivotBasis::set_slot(size_t q, size_t s) {
   pivot_bits_[q / 64] = s == kNone ? pivot_bits_[q / 64] & ~bit : pivot_bits_[q / 64] | bit;
 }
 
-void PivotBasis::xor_row(RowView rows, size_t dst, size_t src) {
+void PivotBasis::xor_pivot_row(const RowView& rows, size_t dst, size_t src) {
   size_t v = slot_of_[dst];
-  if (v == kNone) return;  // only pivot rows constrain the directions
   size_t u = slot_of_[src];
   if (u != kNone) {
     // Pivot dst now reads x . (rows[dst] ^ rows[src]): d_u flips it too unless d_v is added.
@@ -73,7 +72,7 @@ void PivotBasis::swap_rows(size_t a, size_t b) {
   if (sa != kNone) owner_[sa] = b;
 }
 
-void PivotBasis::add_variable(RowView rows, size_t num_qubits, size_t q) {
+void PivotBasis::add_variable(const RowView& rows, size_t num_qubits, size_t q) {
   size_t n = owner_.size();
   set_words(words_for_bits(n + 1));
   dirs_.resize(std::max(dirs_.size(), (n + 1) * stride_));
@@ -149,15 +148,15 @@ void PivotBasis::reuse_variable(size_t slot, size_t p) {
   flip_bit(dir(slot), p);
 }
 
-std::optional<BitVec> PivotBasis::solve(RowView rows, size_t num_qubits, size_t num_vars,
+std::optional<BitVec> PivotBasis::solve(const RowView& rows, size_t num_qubits, size_t num_vars,
                                         const BitVec& target) const {
   BitVec d;
   if (!solve_into(rows, num_qubits, num_vars, target, d)) return std::nullopt;
   return d;
 }
 
-bool PivotBasis::solve_into(RowView rows, size_t num_qubits, size_t num_vars, const BitVec& target,
-                            BitVec& d) const {
+bool PivotBasis::solve_into(const RowView& rows, size_t num_qubits, size_t num_vars,
+                            const BitVec& target, BitVec& d) const {
   d.assign_zeros(num_vars);
   target.for_each_one([&](size_t q) {
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));

@@ -47,12 +47,14 @@ class PivotBasis {
   }
 
   /// Follows rows[dst] ^= rows[src]; `rows` may be taken before or after the change.
-  void xor_row(RowView rows, size_t dst, size_t src);
+  void xor_row(const RowView& rows, size_t dst, size_t src) {
+    if (slot_of_[dst] != kNone) xor_pivot_row(rows, dst, src);  // only pivot rows constrain d
+  }
   /// Follows the exchange of rows a and b.
   void swap_rows(size_t a, size_t b);
   /// Follows a fresh variable x_n entering rows[q] (n = the old variable count); `rows` is taken
   /// after the change and has n + 1 variables. The map must stay one-to-one.
-  void add_variable(RowView rows, size_t num_qubits, size_t q);
+  void add_variable(const RowView& rows, size_t num_qubits, size_t q);
   /// Follows the restriction to normal . x == value that eliminates the variable at normal's
   /// lowest set bit `pivot`; `normal` is over the old variables.
   void restrict(std::span<const uint64_t> normal, size_t pivot, size_t old_vars);
@@ -63,13 +65,15 @@ class PivotBasis {
 
   /// The unique d with rows[q] . d == target[q] for every qubit, or nothing when none exists.
   /// O(num_qubits * n / 64).
-  std::optional<BitVec> solve(RowView rows, size_t num_qubits, size_t num_vars,
+  std::optional<BitVec> solve(const RowView& rows, size_t num_qubits, size_t num_vars,
                               const BitVec& target) const;
   /// solve writing the solution into `d` (reusing its words); false when there is none.
-  bool solve_into(RowView rows, size_t num_qubits, size_t num_vars, const BitVec& target,
+  bool solve_into(const RowView& rows, size_t num_qubits, size_t num_vars, const BitVec& target,
                   BitVec& d) const;
 
  private:
+  /// xor_row for a pivot dst.
+  void xor_pivot_row(const RowView& rows, size_t dst, size_t src);
   std::span<uint64_t> dir(size_t s) { return {dirs_.data() + s * stride_, words_}; }
   /// Sets the words per direction to `words`, re-laying the slots out when the stride is short.
   void set_words(size_t words);

@@ -21,8 +21,7 @@ void Simulator::swap_rows(size_t a, size_t b) {
   pivots_.swap_rows(a, b);
 }
 
-void Simulator::ensure_num_qubits(size_t m) {
-  if (m <= num_qubits_) return;
+void Simulator::grow_qubits(size_t m) {
   auto refuse = [&] {
     return CapacityError("cannot grow the register to " + std::to_string(m) + " qubits");
   };

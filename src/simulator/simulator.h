@@ -59,7 +59,9 @@ class Simulator {
 
   /// Grows the register to `m` qubits (new qubits in |0>); never shrinks. Throws CapacityError,
   /// changing nothing, when `m` qubits cannot be allocated.
-  void ensure_num_qubits(size_t m);
+  void ensure_num_qubits(size_t m) {
+    if (m > num_qubits_) grow_qubits(m);
+  }
   /// A copy whose generator is the exact copy (copy_rng), one seeded from `seed`, or one seeded
   /// from the operating system.
   Simulator copied(bool copy_rng, std::optional<uint64_t> seed) const;
@@ -89,6 +91,8 @@ class Simulator {
   void refresh_to_plus(size_t q, bool value);
 
  private:
+  /// ensure_num_qubits for m > num_qubits().
+  void grow_qubits(size_t m);
   /// Makes rows hold at least `words` words each, re-laying them out when the stride is short.
   /// Throws CapacityError, changing nothing, when the new layout cannot be allocated.
   void ensure_row_words(size_t words);
