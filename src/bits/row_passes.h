@@ -97,13 +97,13 @@ inline void drop_bit(uint64_t* row, size_t width, size_t p) {
 }
 
 /// For up to 64 rows: a row holding bit p gets `add` XORed in (add may hold bit p and then
-/// clears it); with `drop`, every row then drops bit p (see drop_bit). Returns the rows that held
-/// bit p. `add` is not one of the rows.
+/// clears it); every row then drops bit p (see drop_bit). Returns the rows that held bit p.
+/// `add` is not one of the rows.
 template <size_t W>
 uint64_t substitute_rows(uint64_t* data, size_t stride, size_t words, size_t count,
-                         const uint64_t* add, size_t p, bool drop) {
-  if (W == 1 && stride == 1) return word_kernels().substitute(data, count, add[0], p, drop);
-  if (W == 2 && stride == 2) return word_kernels().substitute2(data, count, add, p, drop);
+                         const uint64_t* add, size_t p) {
+  if (W == 1 && stride == 1) return word_kernels().substitute(data, count, add[0], p);
+  if (W == 2 && stride == 2) return word_kernels().substitute2(data, count, add, p);
   const size_t width = W ? W : words;
   uint64_t held = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -112,7 +112,7 @@ uint64_t substitute_rows(uint64_t* data, size_t stride, size_t words, size_t cou
     held |= has << i;
     uint64_t mask = uint64_t{0} - has;
     for (size_t k = 0; k < width; ++k) row[k] ^= add[k] & mask;
-    if (drop) drop_bit<W>(row, width, p);
+    drop_bit<W>(row, width, p);
   }
   return held;
 }

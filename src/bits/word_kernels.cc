@@ -11,8 +11,8 @@ namespace {
 
 uint64_t low_mask(size_t p) { return p >= 64 ? ~uint64_t{0} : (uint64_t{1} << p) - 1; }
 
-uint64_t substitute_portable(uint64_t* words, size_t count, uint64_t add, size_t p, bool drop) {
-  uint64_t low = low_mask(drop ? p : 64), held = 0;
+uint64_t substitute_portable(uint64_t* words, size_t count, uint64_t add, size_t p) {
+  uint64_t low = low_mask(p), held = 0;
   for (size_t i = 0; i < count; ++i) {
     uint64_t w = words[i];
     uint64_t has = (w >> p) & 1;
@@ -52,8 +52,7 @@ void drop_bit2(uint64_t* row, size_t p) {
   }
 }
 
-uint64_t substitute2_portable(uint64_t* rows, size_t count, const uint64_t* add, size_t p,
-                              bool drop) {
+uint64_t substitute2_portable(uint64_t* rows, size_t count, const uint64_t* add, size_t p) {
   uint64_t held = 0;
   for (size_t i = 0; i < count; ++i) {
     uint64_t* row = rows + 2 * i;
@@ -61,7 +60,7 @@ uint64_t substitute2_portable(uint64_t* rows, size_t count, const uint64_t* add,
     held |= has << i;
     row[0] ^= add[0] & (uint64_t{0} - has);
     row[1] ^= add[1] & (uint64_t{0} - has);
-    drop_bit2(row, drop ? p : 128);
+    drop_bit2(row, p);
   }
   return held;
 }
@@ -106,9 +105,9 @@ __attribute__((target("avx2"), always_inline)) inline uint64_t lane_bits(__m256i
 }
 
 __attribute__((target("avx2"))) uint64_t substitute_avx2(uint64_t* words, size_t count,
-                                                         uint64_t add, size_t p, bool drop) {
+                                                         uint64_t add, size_t p) {
   const __m256i adds = _mm256_set1_epi64x(static_cast<int64_t>(add));
-  const __m256i low = _mm256_set1_epi64x(static_cast<int64_t>(low_mask(drop ? p : 64)));
+  const __m256i low = _mm256_set1_epi64x(static_cast<int64_t>(low_mask(p)));
   const __m256i one = _mm256_set1_epi64x(1);
   const __m128i shift = _mm_cvtsi64_si128(static_cast<int64_t>(p));
   uint64_t held = 0;
@@ -123,7 +122,7 @@ __attribute__((target("avx2"))) uint64_t substitute_avx2(uint64_t* words, size_t
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + i), w);
   }
   // No shift by 64 when every row was taken.
-  return i == count ? held : held | (substitute_portable(words + i, count - i, add, p, drop) << i);
+  return i == count ? held : held | (substitute_portable(words + i, count - i, add, p) << i);
 }
 
 __attribute__((target("avx2"))) uint64_t odd_overlaps_avx2(const uint64_t* words, size_t count,
@@ -182,14 +181,13 @@ __attribute__((target("avx2"), always_inline)) inline uint64_t row_bits2(__m256i
 }
 
 __attribute__((target("avx2"))) uint64_t substitute2_avx2(uint64_t* rows, size_t count,
-                                                          const uint64_t* add, size_t p,
-                                                          bool drop) {
+                                                          const uint64_t* add, size_t p) {
   const __m256i adds =
       _mm256_setr_epi64x(static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]),
                          static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]));
   const __m256i lane = p < 64 ? _mm256_setr_epi64x(1, 0, 1, 0) : _mm256_setr_epi64x(0, 1, 0, 1);
   const __m128i shift = _mm_cvtsi64_si128(static_cast<int64_t>(p % 64));
-  const __m256i keep = drop_keep2(drop ? p : 128);
+  const __m256i keep = drop_keep2(p);
   uint64_t held = 0;
   size_t i = 0;
   for (; i + 2 <= count; i += 2) {
@@ -200,8 +198,7 @@ __attribute__((target("avx2"))) uint64_t substitute2_avx2(uint64_t* rows, size_t
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + 2 * i), drop2(x, keep));
   }
   // No shift by 64 when every row was taken.
-  return i == count ? held
-                    : held | (substitute2_portable(rows + 2 * i, count - i, add, p, drop) << i);
+  return i == count ? held : held | (substitute2_portable(rows + 2 * i, count - i, add, p) << i);
 }
 
 __attribute__((target("avx2"))) uint64_t odd_overlaps2_avx2(const uint64_t* rows, size_t count,
@@ -262,9 +259,9 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __mmask8 rows_
 
 __attribute__((target("avx512f,avx512bw"))) uint64_t substitute_avx512(uint64_t* words,
                                                                        size_t count, uint64_t add,
-                                                                       size_t p, bool drop) {
+                                                                       size_t p) {
   const __m512i adds = _mm512_set1_epi64(static_cast<int64_t>(add));
-  const __m512i low = _mm512_set1_epi64(static_cast<int64_t>(low_mask(drop ? p : 64)));
+  const __m512i low = _mm512_set1_epi64(static_cast<int64_t>(low_mask(p)));
   const __m512i bit = _mm512_set1_epi64(static_cast<int64_t>(uint64_t{1} << p));
   uint64_t held = 0;
   for (size_t i = 0; i < count; i += 8) {
@@ -353,10 +350,10 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i row_po
 __attribute__((target("avx512f,avx512bw"))) uint64_t substitute2_avx512(uint64_t* rows,
                                                                         size_t count,
                                                                         const uint64_t* add,
-                                                                        size_t p, bool drop) {
+                                                                        size_t p) {
   const __m512i adds = pair_vector(add);
   const __m512i bit = _mm512_set1_epi64(static_cast<int64_t>(uint64_t{1} << (p % 64)));
-  const __m512i keep = drop_keep512(drop ? p : 128);
+  const __m512i keep = drop_keep512(p);
   const __mmask8 word_lanes = p < 64 ? 0x55 : 0xAA;
   uint64_t held = 0;
   for (size_t i = 0; i < count; i += 4) {

@@ -148,30 +148,28 @@ void PivotBasis::reuse_variable(size_t slot, size_t p) {
   flip_bit(dir(slot), p);
 }
 
-std::optional<BitVec> PivotBasis::solve(const RowView& rows, size_t num_qubits, size_t num_vars,
-                                        const BitVec& target) const {
+std::optional<BitVec> PivotBasis::solve(const ColumnView& columns, size_t num_qubits,
+                                        size_t num_vars, const BitVec& target) const {
   BitVec d;
-  if (!solve_into(rows, num_qubits, num_vars, target, d)) return std::nullopt;
+  if (!solve_into(columns, num_qubits, num_vars, target, d)) return std::nullopt;
   return d;
 }
 
-bool PivotBasis::solve_into(const RowView& rows, size_t num_qubits, size_t num_vars,
+bool PivotBasis::solve_into(const ColumnView& columns, size_t num_qubits, size_t num_vars,
                             const BitVec& target, BitVec& d) const {
   d.assign_zeros(num_vars);
   target.for_each_one([&](size_t q) {
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
   });
-  // Pivot rows hold by construction; only the others can contradict the target.
+  // A d is the XOR of the columns d selects; pivot rows hold by construction, so only the
+  // others can contradict the target.
+  thread_local std::vector<uint64_t> image;
+  image.assign(columns.words, 0);
+  for_each_one(d.words(), num_vars, [&](size_t v) { xor_words(image, columns.column(v)); });
   uint64_t wrong = 0;
-  with_row_width(rows.words, [&](auto width) {
-    for (size_t base = 0; base < num_qubits; base += 64) {
-      size_t count = std::min<size_t>(64, num_qubits - base);
-      uint64_t odd = odd_overlaps<decltype(width)::value>(
-          rows.data + base * rows.stride, rows.stride, rows.words, count, d.words().data());
-      uint64_t valid = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
-      wrong |= (odd ^ target.words()[base / 64]) & ~pivot_bits_[base / 64] & valid;
-    }
-  });
+  for (size_t k = 0; k < words_for_bits(num_qubits); ++k) {
+    wrong |= (image[k] ^ target.words()[k]) & ~pivot_bits_[k];
+  }
   return wrong == 0;
 }
 

@@ -19,6 +19,14 @@ struct RowView {
   std::span<const uint64_t> row(size_t q) const { return {data + q * stride, words}; }
 };
 
+/// Read access to the affine columns: column v is `words` words, bit q set when rows[q] holds x_v.
+struct ColumnView {
+  const uint64_t* data;
+  size_t stride;
+  size_t words;
+  std::span<const uint64_t> column(size_t v) const { return {data + v * stride, words}; }
+};
+
 /// An inverse of the affine map kept up to date through every row and variable change, so that
 /// solving A d = target costs one pass over the rows instead of an elimination.
 ///
@@ -64,12 +72,12 @@ class PivotBasis {
   void reuse_variable(size_t slot, size_t p);
 
   /// The unique d with rows[q] . d == target[q] for every qubit, or nothing when none exists.
-  /// O(num_qubits * n / 64).
-  std::optional<BitVec> solve(const RowView& rows, size_t num_qubits, size_t num_vars,
+  /// Costs one XOR of a column per variable of the candidate d.
+  std::optional<BitVec> solve(const ColumnView& columns, size_t num_qubits, size_t num_vars,
                               const BitVec& target) const;
   /// solve writing the solution into `d` (reusing its words); false when there is none.
-  bool solve_into(const RowView& rows, size_t num_qubits, size_t num_vars, const BitVec& target,
-                  BitVec& d) const;
+  bool solve_into(const ColumnView& columns, size_t num_qubits, size_t num_vars,
+                  const BitVec& target, BitVec& d) const;
 
  private:
   /// xor_row for a pivot dst.

@@ -29,7 +29,8 @@ std::optional<BitVec> brute_force_flip(const Simulator& sim, size_t q) {
 
 // Random gates, X and Z resets and measurements move every kind of row change through the
 // basis (pivot and non-pivot CNOT ends, slot take-overs, fresh variables on pivots and on zero
-// rows, restrictions); after each step every single-qubit flip is solved as brute force does.
+// rows, restrictions); after each step the columns are the rows transposed and every
+// single-qubit flip is solved as brute force does.
 TEST(PivotBasis, SolvesEveryFlipAfterRandomSteps) {
   std::mt19937_64 gen(5);
   for (int circuit = 0; circuit < 300; ++circuit) {
@@ -60,6 +61,9 @@ TEST(PivotBasis, SolvesEveryFlipAfterRandomSteps) {
           break;
       }
       for (size_t q = 0; q < nq; ++q) {
+        for (size_t v = 0; v < sim.num_vars(); ++v) {
+          ASSERT_EQ(get_bit(sim.columns().column(v), q), get_bit(sim.row(q), v)) << q << " " << v;
+        }
         ASSERT_EQ(to_basis_coordinates(sim, BitVec::unit(nq, q)), brute_force_flip(sim, q))
             << "circuit " << circuit << " step " << step << " qubit " << q;
       }

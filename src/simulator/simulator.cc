@@ -17,6 +17,15 @@ Simulator Simulator::new_with_optional_seed(std::optional<uint64_t> seed) {
 }
 
 void Simulator::swap_rows(size_t a, size_t b) {
+  // Only the variables that one row holds and the other lacks move between them.
+  for (size_t k = 0; k < var_words(); ++k) {
+    uint64_t differ = row(a)[k] ^ row(b)[k];
+    for (uint64_t w = differ; w; w &= w - 1) {
+      auto column = mutable_column(k * 64 + static_cast<size_t>(std::countr_zero(w)));
+      flip_bit(column, a);
+      flip_bit(column, b);
+    }
+  }
   std::swap_ranges(mutable_row(a).begin(), mutable_row(a).end(), mutable_row(b).begin());
   pivots_.swap_rows(a, b);
 }
@@ -27,11 +36,25 @@ void Simulator::grow_qubits(size_t m) {
   };
   std::optional<size_t> row_words = checked_buffer_size<uint64_t>(m, stride_);
   std::optional<size_t> offset_words = checked_buffer_size<uint64_t>(words_for_bits(m));
-  if (!row_words || !offset_words) throw refuse();
+  size_t col_stride =
+      words_for_bits(m) > col_stride_ ? std::max(words_for_bits(m), 2 * col_stride_) : col_stride_;
+  std::optional<size_t> col_words = checked_buffer_size<uint64_t>(64 * stride_, col_stride);
+  if (!row_words || !offset_words || !col_words) throw refuse();
   try {
+    std::vector<uint64_t> cols;
+    if (col_stride != col_stride_) {
+      cols.assign(*col_words, 0);
+      for (size_t v = 0; v < num_vars_; ++v) {
+        std::copy_n(cols_.data() + v * col_stride_, col_stride_, cols.data() + v * col_stride);
+      }
+    }
     rows_.resize(*row_words, 0);
     offset_.resize(*offset_words, 0);
     pivots_.grow_qubits(m);
+    if (col_stride != col_stride_) {
+      cols_ = std::move(cols);
+      col_stride_ = col_stride;
+    }
   } catch (const std::bad_alloc&) {
     // Extra zero words beyond num_qubits_ leave the state as it was.
     throw refuse();
@@ -48,6 +71,7 @@ Simulator Simulator::copied(bool copy_rng, std::optional<uint64_t> seed) const {
 }
 
 void Simulator::clear_state() {
+  std::fill_n(cols_.data(), num_vars_ * col_stride_, 0);
   num_qubits_ = 0;
   num_vars_ = 0;
   offset_.clear();
@@ -65,10 +89,12 @@ void Simulator::ensure_row_words(size_t words) {
                          " qubits rows of " + std::to_string(stride) + " words");
   };
   std::optional<size_t> row_words = checked_buffer_size<uint64_t>(num_qubits_, stride);
-  if (!row_words) throw refuse();
+  std::optional<size_t> col_words = checked_buffer_size<uint64_t>(64 * stride, col_stride_);
+  if (!row_words || !col_words) throw refuse();
   std::vector<uint64_t> rows;
   try {
     rows.assign(*row_words, 0);
+    cols_.resize(*col_words, 0);  // room for the new variables' columns, at the end
   } catch (const std::bad_alloc&) {
     throw refuse();
   }
@@ -104,6 +130,7 @@ void Simulator::add_affine_coordinate(size_t q, bool phase_bit) {
   phase_.set_key_words(words_for_bits(n + 1));
   num_vars_ = n + 1;
   flip_bit(mutable_row(q), n);
+  flip_bit(mutable_column(n), q);
   pivots_.add_variable(rows(), num_qubits_, q);
   if (phase_bit) {
     scratch_.assign(var_words(), 0);
@@ -118,6 +145,12 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   check_invariant(pivot.has_value(), "normal must be nonzero");
   size_t p = *pivot;
   pivots_.restrict(normal_, p, num_vars_);
+  spread_column(normal_, p);
+  // Column p goes; the later ones move down.
+  std::copy(cols_.begin() + static_cast<ptrdiff_t>((p + 1) * col_stride_),
+            cols_.begin() + static_cast<ptrdiff_t>(num_vars_ * col_stride_),
+            cols_.begin() + static_cast<ptrdiff_t>(p * col_stride_));
+  std::fill_n(cols_.data() + (num_vars_ - 1) * col_stride_, col_stride_, 0);
   size_t old_words = var_words();
   // Substitute and drop bit p in every row without branches; the offset flips of 64 qubits are
   // gathered in one word and applied with one XOR.
@@ -125,12 +158,19 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
     for (size_t base = 0; base < num_qubits_; base += 64) {
       uint64_t held = substitute_rows<decltype(width)::value>(
           rows_.data() + base * stride_, stride_, old_words,
-          std::min<size_t>(64, num_qubits_ - base), normal_.data(), p, true);
+          std::min<size_t>(64, num_qubits_ - base), normal_.data(), p);
       if (value) offset_[base / 64] ^= held;
     }
   });
   phase_.eliminate(normal_, p, value, num_vars_);
   num_vars_ -= 1;
+}
+
+void Simulator::spread_column(std::span<const uint64_t> normal, size_t p) {
+  std::span<const uint64_t> held = columns().column(p);
+  for_each_one(normal, num_vars_, [&](size_t u) {
+    if (u != p) xor_words(mutable_column(u), held);
+  });
 }
 
 void Simulator::refresh_to_plus(size_t q, bool value) {
@@ -145,16 +185,15 @@ void Simulator::refresh_to_plus(size_t q, bool value) {
   std::optional<size_t> pivot = first_one_words(normal_);
   check_invariant(pivot.has_value(), "a refreshed qubit has a non-zero row");
   size_t p = *pivot;
-  // Substitute x_p = value XOR parity(normal . x without x_p) in the rows holding x_p, keeping
-  // the column: afterwards no row holds x_p, and it is free to be qubit q's fresh variable.
-  with_row_width(var_words(), [&](auto width) {
-    for (size_t base = 0; base < num_qubits_; base += 64) {
-      uint64_t held = substitute_rows<decltype(width)::value>(
-          rows_.data() + base * stride_, stride_, var_words(),
-          std::min<size_t>(64, num_qubits_ - base), normal_.data(), p, false);
-      if (value) offset_[base / 64] ^= held;
-    }
-  });
+  // Substitute x_p = value XOR parity(normal . x without x_p) in the rows holding x_p, which
+  // column p lists, keeping the column: afterwards no row holds x_p, and it is free to be qubit
+  // q's fresh variable.
+  spread_column(normal_, p);
+  std::span<uint64_t> held = mutable_column(p);
+  for_each_one(held, num_qubits_, [&](size_t r) { xor_words(mutable_row(r), normal_); });
+  if (value) xor_words(std::span<uint64_t>(offset_).first(held.size()), held);
+  std::fill(held.begin(), held.end(), 0);
+  flip_bit(held, q);
   flip_bit(mutable_row(q), p);
   offset_[q / 64] &= ~(uint64_t{1} << (q % 64));
   pivots_.reuse_variable(slot, p);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -44,9 +45,12 @@ class Simulator {
   BitVec row_vec(size_t q) const { return BitVec::from_words(row(q), num_vars_); }
   /// All rows, for solvers that read many of them.
   RowView rows() const { return {rows_.data(), stride_, var_words()}; }
+  /// The same map by columns: bit q of column v is bit v of row q.
+  ColumnView columns() const { return {cols_.data(), col_stride_, words_for_bits(num_qubits_)}; }
   /// rows[dst] ^= rows[src].
   void xor_row(size_t dst, size_t src) {
     pivots_.xor_row(rows(), dst, src);
+    flip_in_columns(row(src), dst, uint64_t{1} << (dst % 64));
     xor_words(mutable_row(dst), row(src));
   }
   void swap_rows(size_t a, size_t b);
@@ -97,12 +101,29 @@ class Simulator {
   /// Throws CapacityError, changing nothing, when the new layout cannot be allocated.
   void ensure_row_words(size_t words);
   std::span<uint64_t> mutable_row(size_t q) { return {rows_.data() + q * stride_, var_words()}; }
+  std::span<uint64_t> mutable_column(size_t v) {
+    return {cols_.data() + v * col_stride_, words_for_bits(num_qubits_)};
+  }
+  /// XORs `bits` into word q / 64 of every column that `vars` (var_words() words) holds.
+  void flip_in_columns(std::span<const uint64_t> vars, size_t q, uint64_t bits) {
+    uint64_t* word = cols_.data() + q / 64;
+    for (size_t k = 0; k < vars.size(); ++k) {
+      for (uint64_t w = vars[k]; w; w &= w - 1) {
+        word[(k * 64 + static_cast<size_t>(std::countr_zero(w))) * col_stride_] ^= bits;
+      }
+    }
+  }
+  /// XORs column p into every other column that `normal` holds: the rows holding x_p take the
+  /// normal.
+  void spread_column(std::span<const uint64_t> normal, size_t p);
 
   size_t num_qubits_ = 0;
   size_t num_vars_ = 0;
   size_t stride_ = 0;
   std::vector<uint64_t> offset_;
   std::vector<uint64_t> rows_;
+  std::vector<uint64_t> cols_;  // 64 * stride_ columns of col_stride_ words; unused ones are zero
+  size_t col_stride_ = 0;
   PhaseMap phase_;
   PivotBasis pivots_;
   ChaCha8Rng rng_;

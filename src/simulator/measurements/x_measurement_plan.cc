@@ -64,7 +64,7 @@ Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simula
   thread_local DerivativeWorkspace workspace;
   flip.assign_zeros(sim.num_qubits());
   flip.flip(q);
-  if (!sim.pivots().solve_into(sim.rows(), sim.num_qubits(), sim.num_vars(), flip, d)) {
+  if (!sim.pivots().solve_into(sim.columns(), sim.num_qubits(), sim.num_vars(), flip, d)) {
     return Plan{Plan::NewCoordinate{}};
   }
   // Clifford states with only linear phases, the common case, are decided without a form.
