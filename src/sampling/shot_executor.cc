@@ -105,36 +105,29 @@ ShotOutcome ShotExecutor::run(ChaCha8Rng& rng, FaultMode mode,
   auto run_noise = [&](const NoiseChannel& channel) -> void {
     std::visit(Overloaded{
                    [&](const PauliError& c) {
-                     for (uint64_t q : c.targets) {
-                       if (decide_fault(mode, c.probability))
-                         apply_pauli_code(sim_, q, pauli_code(c.pauli));
-                     }
+                     for_each_fault(mode, c.probability, c.targets.size(), [&](size_t i) {
+                       apply_pauli_code(sim_, c.targets[i], pauli_code(c.pauli));
+                     });
                    },
                    [&](const Depolarize1& c) {
-                     for (uint64_t q : c.targets) {
-                       if (decide_fault(mode, c.probability)) {
-                         apply_pauli_code(sim_, q, sim_.rng().uniform_u8(1, 4));
-                       }
-                     }
+                     for_each_fault(mode, c.probability, c.targets.size(), [&](size_t i) {
+                       apply_pauli_code(sim_, c.targets[i], sim_.rng().uniform_u8(1, 4));
+                     });
                    },
                    [&](const Depolarize2& c) {
-                     for (const QubitPair& p : c.targets) {
-                       if (decide_fault(mode, c.probability)) {
-                         uint8_t code = sim_.rng().uniform_u8(1, 16);
-                         apply_pauli_code(sim_, p[0], code >> 2);
-                         apply_pauli_code(sim_, p[1], code & 3);
-                       }
-                     }
+                     for_each_fault(mode, c.probability, c.targets.size(), [&](size_t i) {
+                       uint8_t code = sim_.rng().uniform_u8(1, 16);
+                       apply_pauli_code(sim_, c.targets[i][0], code >> 2);
+                       apply_pauli_code(sim_, c.targets[i][1], code & 3);
+                     });
                    },
                    [&](const Depolarize3& c) {
-                     for (const QubitTriple& p : c.targets) {
-                       if (decide_fault(mode, c.probability)) {
-                         uint8_t code = sim_.rng().uniform_u8(1, 64);
-                         apply_pauli_code(sim_, p[0], (code >> 4) & 3);
-                         apply_pauli_code(sim_, p[1], (code >> 2) & 3);
-                         apply_pauli_code(sim_, p[2], code & 3);
-                       }
-                     }
+                     for_each_fault(mode, c.probability, c.targets.size(), [&](size_t i) {
+                       uint8_t code = sim_.rng().uniform_u8(1, 64);
+                       apply_pauli_code(sim_, c.targets[i][0], (code >> 4) & 3);
+                       apply_pauli_code(sim_, c.targets[i][1], (code >> 2) & 3);
+                       apply_pauli_code(sim_, c.targets[i][2], code & 3);
+                     });
                    },
                    [&](const PauliChannel1& c) {
                      check_invariant(!std::holds_alternative<Fixed>(mode),

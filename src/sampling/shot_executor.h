@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -56,6 +58,38 @@ class ShotExecutor {
     if (Fixed* fixed = std::get_if<Fixed>(&mode)) return fixed->next_fault();
     return sim_.rng().bernoulli(probability);
   }
+  /// Calls fire(i) for every site i < n of a channel with one probability that faults, deciding
+  /// the sites in order with exactly decide_fault's draws; fire may draw more. In ordinary sampling
+  /// the draws are compared 64 at a time, so a site that does not fault costs a fraction of one.
+  template <class F>
+  void for_each_fault(FaultMode& mode, double probability, size_t n, F&& fire) {
+    if (!std::holds_alternative<Probabilistic>(mode) || !(probability > 0.0 && probability < 1.0)) {
+      for (size_t i = 0; i < n; ++i) {
+        if (decide_fault(mode, probability)) fire(i);
+      }
+      return;
+    }
+    auto threshold = static_cast<uint64_t>(probability * 18446744073709551616.0);
+    if (thresholds_[0] != threshold) thresholds_.fill(threshold);
+    ChaCha8Rng& rng = sim_.rng();
+    for (size_t i = 0; i < n;) {
+      size_t count = 0;
+      uint64_t below = rng.peek_below(thresholds_.data(), n - i, count);
+      if (count == 0) {
+        // The next draw straddles a refill.
+        if (rng.next_u64() < threshold) fire(i);
+        ++i;
+      } else if (below == 0) {
+        rng.skip_u64(count);
+        i += count;
+      } else {
+        auto j = static_cast<size_t>(std::countr_zero(below));
+        rng.skip_u64(j + 1);
+        fire(i + j);
+        i += j + 1;
+      }
+    }
+  }
   bool record_bit(uint64_t lookback) const { return record_[record_.size() - lookback]; }
   bool parity(std::span<const uint64_t> lookbacks) const;
 
@@ -65,6 +99,7 @@ class ShotExecutor {
   InterruptPoll& poll_;
   Simulator sim_;
   std::vector<uint8_t> record_;
+  std::array<uint64_t, 64> thresholds_{};  // one channel's threshold, repeated for peek_below
   std::vector<uint8_t> detectors_;
   std::vector<uint8_t> observables_;
   std::vector<double> exp_vals_;

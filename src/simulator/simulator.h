@@ -107,9 +107,10 @@ class Simulator {
   /// XORs `bits` into word q / 64 of every column that `vars` (var_words() words) holds.
   void flip_in_columns(std::span<const uint64_t> vars, size_t q, uint64_t bits) {
     uint64_t* word = cols_.data() + q / 64;
+    const size_t stride = col_stride_;  // a local, which the stores cannot alias
     for (size_t k = 0; k < vars.size(); ++k) {
       for (uint64_t w = vars[k]; w; w &= w - 1) {
-        word[(k * 64 + static_cast<size_t>(std::countr_zero(w))) * col_stride_] ^= bits;
+        word[(k * 64 + static_cast<size_t>(std::countr_zero(w))) * stride] ^= bits;
       }
     }
   }
