@@ -100,42 +100,45 @@ ShotOutcome ShotExecutor::run(ChaCha8Rng& rng, FaultMode mode,
   detectors_.clear();
   observables_.assign(num_observables_, 0);
   exp_vals_.clear();
+  phases_.reset(num_qubits_);
   const bool noiseless = std::holds_alternative<Noiseless>(mode);
 
   auto run_noise = [&](const NoiseChannel& channel) -> void {
     std::visit(Overloaded{
                    [&](const PauliError& c) {
                      for_each_fault(mode, c.probability, c.targets.size(), [&](size_t i) {
-                       apply_pauli_code(sim_, c.targets[i], pauli_code(c.pauli));
+                       phases_.apply_pauli_code(sim_, c.targets[i], pauli_code(c.pauli));
                      });
                    },
                    [&](const Depolarize1& c) {
                      for_each_fault(mode, c.probability, c.targets.size(), [&](size_t i) {
-                       apply_pauli_code(sim_, c.targets[i], sim_.rng().uniform_u8(1, 4));
+                       phases_.apply_pauli_code(sim_, c.targets[i], sim_.rng().uniform_u8(1, 4));
                      });
                    },
                    [&](const Depolarize2& c) {
                      for_each_fault(mode, c.probability, c.targets.size(), [&](size_t i) {
                        uint8_t code = sim_.rng().uniform_u8(1, 16);
-                       apply_pauli_code(sim_, c.targets[i][0], code >> 2);
-                       apply_pauli_code(sim_, c.targets[i][1], code & 3);
+                       phases_.apply_pauli_code(sim_, c.targets[i][0], code >> 2);
+                       phases_.apply_pauli_code(sim_, c.targets[i][1], code & 3);
                      });
                    },
                    [&](const Depolarize3& c) {
                      for_each_fault(mode, c.probability, c.targets.size(), [&](size_t i) {
                        uint8_t code = sim_.rng().uniform_u8(1, 64);
-                       apply_pauli_code(sim_, c.targets[i][0], (code >> 4) & 3);
-                       apply_pauli_code(sim_, c.targets[i][1], (code >> 2) & 3);
-                       apply_pauli_code(sim_, c.targets[i][2], code & 3);
+                       phases_.apply_pauli_code(sim_, c.targets[i][0], (code >> 4) & 3);
+                       phases_.apply_pauli_code(sim_, c.targets[i][1], (code >> 2) & 3);
+                       phases_.apply_pauli_code(sim_, c.targets[i][2], code & 3);
                      });
                    },
                    [&](const PauliChannel1& c) {
+                     phases_.flush(sim_);
                      check_invariant(!std::holds_alternative<Fixed>(mode),
                                      "internal error: entered unreachable code: Pauli channels are "
                                      "rejected before fixed-fault sampling");
                      for (uint64_t q : c.targets) pauli_channel1(sim_, q, c.probabilities);
                    },
                    [&](const PauliChannel2& c) {
+                     phases_.flush(sim_);
                      check_invariant(!std::holds_alternative<Fixed>(mode),
                                      "internal error: entered unreachable code: Pauli channels are "
                                      "rejected before fixed-fault sampling");
@@ -151,12 +154,17 @@ ShotOutcome ShotExecutor::run(ChaCha8Rng& rng, FaultMode mode,
   for (const Instruction& instruction : instructions_) {
     poll_.step();
     std::visit(Overloaded{
-                   [&](const Gate& g) { apply_gate(sim_, g); },
+                   [&](const Gate& g) {
+                     if (phases_.try_apply(sim_, g)) return;
+                     phases_.flush(sim_);
+                     apply_gate(sim_, g);
+                   },
                    [&](const Feedback& f) {
                      if (record_bit(f.lookback))
-                       apply_pauli_code(sim_, f.qubit, pauli_code(f.pauli));
+                       phases_.apply_pauli_code(sim_, f.qubit, pauli_code(f.pauli));
                    },
                    [&](const Measure& m) {
+                     phases_.flush(sim_);
                      for (const MeasuredQubit& target : m.targets) {
                        MeasureResult result;
                        if (m.basis == Basis::Z) {
@@ -183,6 +191,7 @@ ShotOutcome ShotExecutor::run(ChaCha8Rng& rng, FaultMode mode,
                      }
                    },
                    [&](const MeasureProducts& m) {
+                     phases_.flush(sim_);
                      for (const PauliProduct& product : m.products) {
                        auto measured = measure_pauli_product_raw(sim_, product);
                        if (!measured) {
@@ -196,11 +205,13 @@ ShotOutcome ShotExecutor::run(ChaCha8Rng& rng, FaultMode mode,
                    },
                    [&](const ExpVal& e) {
                      if (noiseless) return;
+                     phases_.flush(sim_);
                      for (const PauliProduct& product : e.products) {
                        exp_vals_.push_back(pauli_product_expectation(sim_, product));
                      }
                    },
                    [&](const Reset& r) {
+                     phases_.flush(sim_);
                      for (uint64_t q : r.targets) {
                        if (r.basis == Basis::Z) {
                          reset_z_raw(sim_, q);

@@ -11,6 +11,7 @@
 
 #include "base/interrupt.h"
 #include "circuit/instruction.h"
+#include "sampling/deferred_phases.h"
 #include "sampling/fault_mode.h"
 #include "simulator/simulator.h"
 
@@ -98,6 +99,7 @@ class ShotExecutor {
   size_t num_observables_;
   InterruptPoll& poll_;
   Simulator sim_;
+  DeferredPhases phases_;
   std::vector<uint8_t> record_;
   std::array<uint64_t, 64> thresholds_{};  // one channel's threshold, repeated for peek_below
   std::vector<uint8_t> detectors_;
