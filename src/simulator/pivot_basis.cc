@@ -141,9 +141,22 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
 void PivotBasis::reuse_variable(size_t slot, size_t p) {
   // A direction d keeps every other pivot's parity once bit p is gone, since those rows no longer
   // hold x_p; the refreshed row is e_p, which only the slot's own direction e_p may flip.
+  // Every direction's words ANDed with a mask that is all ones but for bit p: one contiguous,
+  // vectorisable pass for the common strides of one and two words.
   const uint64_t keep = ~(uint64_t{1} << (p % 64));
-  uint64_t* word = dirs_.data() + p / 64;
-  for (size_t s = 0; s < owner_.size(); ++s) word[s * stride_] &= keep;
+  const size_t n = owner_.size();
+  uint64_t* words = dirs_.data();
+  if (stride_ == 1) {
+    for (size_t i = 0; i < n; ++i) words[i] &= keep;
+  } else if (stride_ == 2) {
+    const uint64_t mask[2] = {p < 64 ? keep : ~uint64_t{0}, p < 64 ? ~uint64_t{0} : keep};
+    for (size_t i = 0; i < 2 * n; i += 2) {
+      words[i] &= mask[0];
+      words[i + 1] &= mask[1];
+    }
+  } else {
+    for (size_t s = 0; s < n; ++s) words[s * stride_ + p / 64] &= keep;
+  }
   std::fill(dir(slot).begin(), dir(slot).end(), 0);
   flip_bit(dir(slot), p);
 }

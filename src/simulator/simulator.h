@@ -49,9 +49,13 @@ class Simulator {
   ColumnView columns() const { return {cols_.data(), col_stride_, words_for_bits(num_qubits_)}; }
   /// rows[dst] ^= rows[src].
   void xor_row(size_t dst, size_t src) {
-    pivots_.xor_row(rows(), dst, src);
-    flip_in_columns(row(src), dst, uint64_t{1} << (dst % 64));
-    xor_words(mutable_row(dst), row(src));
+    // Only pivot rows constrain the directions; the view is built only for them.
+    if (pivots_.slot_of(dst) != PivotBasis::kNone) pivots_.xor_row(rows(), dst, src);
+    const size_t words = var_words();
+    const uint64_t* from = rows_.data() + src * stride_;
+    uint64_t* to = rows_.data() + dst * stride_;
+    flip_in_columns({from, words}, dst, uint64_t{1} << (dst % 64));
+    for (size_t k = 0; k < words; ++k) to[k] ^= from[k];
   }
   void swap_rows(size_t a, size_t b);
   /// The pivot qubits and their directions, kept in step with the rows.
