@@ -174,16 +174,16 @@ bool PivotBasis::solve_into(const ColumnView& columns, size_t num_qubits, size_t
   target.for_each_one([&](size_t q) {
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
   });
-  // A d is the XOR of the columns d selects; pivot rows hold by construction, so only the
-  // others can contradict the target.
-  thread_local std::vector<uint64_t> image;
-  image.assign(columns.words, 0);
-  for_each_one(d.words(), num_vars, [&](size_t v) { xor_words(image, columns.column(v)); });
-  uint64_t wrong = 0;
+  // A d, word by word, is the XOR of the columns d selects (few: directions are sparse); pivot
+  // rows hold by construction, so only the others can contradict the target.
+  std::span<const uint64_t> chosen = d.words();
   for (size_t k = 0; k < words_for_bits(num_qubits); ++k) {
-    wrong |= (image[k] ^ target.words()[k]) & ~pivot_bits_[k];
+    uint64_t image = 0;
+    for_each_one(chosen, num_vars,
+                 [&](size_t v) { image ^= columns.data[v * columns.stride + k]; });
+    if ((image ^ target.words()[k]) & ~pivot_bits_[k]) return false;
   }
-  return wrong == 0;
+  return true;
 }
 
 }  // namespace velkor

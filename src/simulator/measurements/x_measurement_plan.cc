@@ -59,9 +59,12 @@ Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simula
   check_invariant(q < sim.num_qubits(), "measured qubit is outside the register");
   // Per-thread buffers: classification runs once per X measurement, and concurrent peeks on one
   // simulator must not share them.
-  thread_local BitVec flip, d;
-  thread_local QuadraticPhase form;
-  thread_local DerivativeWorkspace workspace;
+  thread_local struct {
+    BitVec flip, d;
+    QuadraticPhase form;
+    DerivativeWorkspace workspace;
+  } buffers;
+  auto& [flip, d, form, workspace] = buffers;
   flip.assign_zeros(sim.num_qubits());
   flip.flip(q);
   if (!sim.pivots().solve_into(sim.columns(), sim.num_qubits(), sim.num_vars(), flip, d)) {
