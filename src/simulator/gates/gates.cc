@@ -32,13 +32,6 @@ void s_dag(Simulator& sim, size_t q) { gadget1(sim, q, 6); }
 void t(Simulator& sim, size_t q) { gadget1(sim, q, 1); }
 void t_dag(Simulator& sim, size_t q) { gadget1(sim, q, 7); }
 
-void cnot(Simulator& sim, size_t control, size_t target) {
-  check_invariant(control != target, "CNOT endpoints must be distinct");
-  sim.ensure_num_qubits(std::max(control, target) + 1);
-  if (sim.offset(control)) sim.flip_offset(target);
-  sim.xor_row(target, control);
-}
-
 void cz(Simulator& sim, size_t a, size_t b) {
   check_invariant(a != b, "CZ endpoints must be distinct");
   sim.ensure_num_qubits(std::max(a, b) + 1);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 
+#include "base/internal_error.h"
 #include "simulator/simulator.h"
 
 namespace velkor {
@@ -15,8 +17,13 @@ void s(Simulator& sim, size_t q);
 void s_dag(Simulator& sim, size_t q);
 void t(Simulator& sim, size_t q);
 void t_dag(Simulator& sim, size_t q);
-/// Requires control != target.
-void cnot(Simulator& sim, size_t control, size_t target);
+/// Requires control != target. Inline: surface-code circuits are mostly CNOTs.
+inline void cnot(Simulator& sim, size_t control, size_t target) {
+  check_invariant(control != target, "CNOT endpoints must be distinct");
+  sim.ensure_num_qubits(std::max(control, target) + 1);
+  if (sim.offset(control)) sim.flip_offset(target);
+  sim.xor_row(target, control);
+}
 /// Requires a != b.
 void cz(Simulator& sim, size_t a, size_t b);
 /// Requires three distinct qubits.
