@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -52,23 +51,6 @@ TEST(CircuitSampler, RefusesBrokenPreconditions) {
             "fixed-fault sampling does not support PAULI_CHANNEL_1 or PAULI_CHANNEL_2");
 }
 
-// The interrupt check stops a long call; the stream keeps the draws of the shots completed.
-TEST(CircuitSampler, InterruptedCallKeepsItsDraws) {
-  const std::string noisy = "X_ERROR(0.5) 0 1 2 3 4 5 6 7\nM 0 1 2 3 4 5 6 7";
-  CircuitSampler interrupted = build(noisy);
-  int checks = 0;
-  EXPECT_THROW(
-      (void)interrupted.sample_with(10000000, std::nullopt, {}, [&] { return ++checks == 2; }),
-      Interrupted);
-  EXPECT_EQ(checks, 2);
-
-  CircuitSampler fresh = build(noisy);
-  auto next = interrupted.sample_with(64, std::nullopt);
-  auto from_start = fresh.sample_with(64, std::nullopt);
-  ASSERT_TRUE(next.has_value() && from_start.has_value());
-  EXPECT_FALSE(std::ranges::equal(next->measurements.bytes(), from_start->measurements.bytes()));
-}
-
 // Every phase that can run long asks the check: reading a long text, expanding a block, building
 // the sampler (renumbering and the reference run), and the inside of a single long shot.
 TEST(CircuitSampler, EveryLongPhaseAsksTheInterruptCheck) {
@@ -88,18 +70,6 @@ TEST(CircuitSampler, EveryLongPhaseAsksTheInterruptCheck) {
   EXPECT_TRUE(compiled.compiled());
   EXPECT_THROW((void)compiled.sample_with(1, std::nullopt, {}, stop), Interrupted);
   EXPECT_THROW((void)compiled.sample_with(1, 1, {}, stop), Interrupted);
-}
-
-// A check that never fires changes nothing.
-TEST(CircuitSampler, QuietInterruptCheckChangesNothing) {
-  const std::string noisy = "DEPOLARIZE1(0.3) 0 1\nM 0 1\nDETECTOR rec[-1]";
-  CircuitSampler checked = build(noisy, {0});
-  CircuitSampler unchecked = build(noisy, {0});
-  auto a = checked.sample_with(20000, 1, {}, [] { return false; });
-  auto b = unchecked.sample_with(20000, 1);
-  ASSERT_TRUE(a.has_value() && b.has_value());
-  EXPECT_TRUE(std::ranges::equal(a->measurements.bytes(), b->measurements.bytes()));
-  EXPECT_EQ(a->accepted_shots, b->accepted_shots);
 }
 
 }  // namespace

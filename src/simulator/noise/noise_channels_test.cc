@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <functional>
 #include <random>
 
 #include "base/internal_error.h"
@@ -15,8 +14,6 @@ namespace {
 
 using reference::same_record;
 
-constexpr double kTwo64 = 18446744073709551616.0;
-
 /// Three qubits in T|+>, so that X, Y and Z each change the record differently.
 Simulator prepared(uint64_t seed) {
   Simulator sim = Simulator::new_with_optional_seed(seed);
@@ -25,50 +22,6 @@ Simulator prepared(uint64_t seed) {
     t(sim, q);
   }
   return sim;
-}
-
-/// The draws of a trial with probability p, made on `rng` by hand.
-bool trial(ChaCha8Rng& rng, double p) {
-  if (p == 0.0) return false;
-  if (p == 1.0) return true;
-  return rng.next_u64() < static_cast<uint64_t>(p * kTwo64);
-}
-
-struct ChannelCase {
-  const char* name;
-  std::vector<size_t> qubits;  // first target first: its code digit is the most significant
-  uint8_t flip_code;           // the Pauli of a flip channel; 0 for a depolarizing channel
-  std::function<void(Simulator&, double)> channel;
-};
-
-TEST(NoiseChannels, FlipAndDepolarizingDrawsAndEffects) {
-  std::vector<ChannelCase> cases = {
-      {"x_error", {1}, 1, [](Simulator& s, double p) { x_error(s, 1, p); }},
-      {"y_error", {1}, 2, [](Simulator& s, double p) { y_error(s, 1, p); }},
-      {"z_error", {1}, 3, [](Simulator& s, double p) { z_error(s, 1, p); }},
-      {"depolarize1", {2}, 0, [](Simulator& s, double p) { depolarize1(s, 2, p); }},
-      {"depolarize2", {2, 0}, 0, [](Simulator& s, double p) { depolarize2(s, 2, 0, p); }},
-      {"depolarize3", {1, 2, 0}, 0, [](Simulator& s, double p) { depolarize3(s, 1, 2, 0, p); }},
-  };
-  for (const ChannelCase& c : cases) {
-    for (double p : {0.0, 1.0, 0.3, 0.7}) {
-      for (uint64_t seed = 0; seed < 40; ++seed) {
-        Simulator sim = prepared(seed);
-        Simulator want = sim;
-        c.channel(sim, p);
-        // The independent account: one trial, then for depolarizing a uniform code in [1, 4^k).
-        size_t k = c.qubits.size();
-        uint8_t code = 0;
-        if (trial(want.rng(), p)) {
-          code = c.flip_code ? c.flip_code : want.rng().uniform_u8(1, uint8_t(1u << (2 * k)));
-        }
-        for (size_t i = 0; i < k; ++i) {
-          apply_pauli_code(want, c.qubits[i], (code >> (2 * (k - 1 - i))) & 3);
-        }
-        ASSERT_TRUE(same_record(sim, want)) << c.name << " p=" << p << " seed " << seed;
-      }
-    }
-  }
 }
 
 TEST(NoiseChannels, PauliChannelSpecialCasesDrawNothing) {
