@@ -167,12 +167,6 @@ def test_random_detector_is_compared_with_one_reference_draw():
     assert len(references) == 1
 
 
-def test_detector_counts_noise_relative_to_reference():
-    circuit = "X 0\nX_ERROR(0.5) 0\nM 0\nDETECTOR rec[-1]"
-    result = CircuitSampler(circuit, seed=6).sample(100)
-    np.testing.assert_array_equal(result.detectors[:, 0], ~result.measurements[:, 0])
-
-
 # ---- Shot execution.
 
 

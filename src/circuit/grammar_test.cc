@@ -179,21 +179,5 @@ TEST(Grammar, AgreesWithTheBacktrackingOracle) {
   EXPECT_GT(counter.restarts, 100);
 }
 
-TEST(Grammar, NestsWithoutRecursionAndRereadsUnclosedBlocksInLinearTime) {
-  const size_t depth = 100000;
-  std::string closed, unclosed;
-  for (size_t k = 0; k < depth; ++k) closed += "REPEAT 1 {\n";
-  closed += "X 0\n";
-  unclosed = closed;
-  for (size_t k = 0; k < depth; ++k) closed += "}\n";
-  auto tree = parse(closed);
-  ASSERT_TRUE(tree);
-  EXPECT_EQ(tree->nodes.size(), 2 * depth + 5);
-  // Every unclosed block is read again as an instruction named REPEAT.
-  auto flat = parse(unclosed);
-  ASSERT_TRUE(flat);
-  EXPECT_EQ(flat->children(0).size(), depth + 2);
-}
-
 }  // namespace
 }  // namespace velkor
