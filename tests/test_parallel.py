@@ -10,6 +10,7 @@ import pytest
 
 from test_sampler import REFUSED_IN_SHOT, noisy_bits
 from velkor import CircuitSampler, MeasurementError, sample_parallel, shard_seed
+from velkor.parallel import _result
 
 # Noise on every measurement, a postselected detector and an observable.
 CIRCUIT = "X_ERROR(0.2) 0 1 2\nM 0 1 2\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]"
@@ -93,3 +94,10 @@ def test_ctrl_c_stops_every_shard():
         sample_parallel(noisy_bits(1), 2 * 10**9, shard_size=10**9, num_threads=2)
     timer.join()
     assert not [t for t in threading.enumerate() if t.name.startswith("velkor-shard")]
+
+
+def test_rows_still_referenced_elsewhere_are_copied():
+    out = [np.arange(8).reshape(4, 2) for _ in FIELDS]
+    held = out[0]  # as a profiler's frame on a dask worker may hold it
+    result = _result(out, 3, 4, 9, 2)
+    assert result.measurements.tolist() == held[:3].tolist() and result.accepted_shots == 3

@@ -229,9 +229,13 @@ def _compact(out: Sequence[np.ndarray], sizes: Sequence[int], accepted: Sequence
 def _result(out: list[np.ndarray], accepted: int, shots: int, seed: int,
             shard_size: int) -> ShardedSampleResult:
     """The result over the first `accepted` rows of `out`, whose arrays are shrunk in place to
-    them: no view of them may exist, and NumPy checks that none does."""
-    for i in range(len(out)):  # out[i] referenced only by the list, as resize() requires
+    them. NumPy refuses to shrink an array that something else still references (a view, or a
+    profiler's frame on a dask worker); such an array's rows are copied instead."""
+    for i in range(len(out)):
         if out[i].shape[0] != accepted:
-            out[i].resize((accepted, *out[i].shape[1:]))
+            try:
+                out[i].resize((accepted, *out[i].shape[1:]))
+            except ValueError:
+                out[i] = out[i][:accepted].copy()
     return ShardedSampleResult(*out, total_shots=shots, accepted_shots=accepted, seed=seed,
                                shard_size=shard_size)
