@@ -1,6 +1,7 @@
 #include "simulator/simulator.h"
 
 #include <algorithm>
+#include <bit>
 #include <string>
 
 #include "base/capacity_error.h"
@@ -17,17 +18,9 @@ Simulator Simulator::new_with_optional_seed(std::optional<uint64_t> seed) {
 }
 
 void Simulator::swap_rows(size_t a, size_t b) {
-  // Only the variables that one row holds and the other lacks move between them.
-  for (size_t k = 0; k < var_words(); ++k) {
-    uint64_t differ = row(a)[k] ^ row(b)[k];
-    for (uint64_t w = differ; w; w &= w - 1) {
-      auto column = mutable_column(k * 64 + static_cast<size_t>(std::countr_zero(w)));
-      flip_bit(column, a);
-      flip_bit(column, b);
-    }
-  }
   std::swap_ranges(mutable_row(a).begin(), mutable_row(a).end(), mutable_row(b).begin());
   pivots_.swap_rows(a, b);
+  columns_current_ = false;
 }
 
 void Simulator::grow_qubits(size_t m) {
@@ -71,7 +64,7 @@ Simulator Simulator::copied(bool copy_rng, std::optional<uint64_t> seed) const {
 }
 
 void Simulator::clear_state() {
-  std::fill_n(cols_.data(), num_vars_ * col_stride_, 0);
+  columns_current_ = false;
   num_qubits_ = 0;
   num_vars_ = 0;
   offset_.clear();
@@ -130,7 +123,7 @@ void Simulator::add_affine_coordinate(size_t q, bool phase_bit) {
   phase_.set_key_words(words_for_bits(n + 1));
   num_vars_ = n + 1;
   flip_bit(mutable_row(q), n);
-  flip_bit(mutable_column(n), q);
+  if (columns_current_) flip_bit(mutable_column(n), q);
   pivots_.add_variable(rows(), num_qubits_, q);
   if (phase_bit) {
     scratch_.assign(var_words(), 0);
@@ -145,12 +138,14 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   check_invariant(pivot.has_value(), "normal must be nonzero");
   size_t p = *pivot;
   pivots_.restrict(normal_, p, num_vars_);
-  spread_column(normal_, p);
-  // Column p goes; the later ones move down.
-  std::copy(cols_.begin() + static_cast<ptrdiff_t>((p + 1) * col_stride_),
-            cols_.begin() + static_cast<ptrdiff_t>(num_vars_ * col_stride_),
-            cols_.begin() + static_cast<ptrdiff_t>(p * col_stride_));
-  std::fill_n(cols_.data() + (num_vars_ - 1) * col_stride_, col_stride_, 0);
+  if (columns_current_) {
+    spread_column(normal_, p);
+    // Column p goes; the later ones move down.
+    std::copy(cols_.begin() + static_cast<ptrdiff_t>((p + 1) * col_stride_),
+              cols_.begin() + static_cast<ptrdiff_t>(num_vars_ * col_stride_),
+              cols_.begin() + static_cast<ptrdiff_t>(p * col_stride_));
+    std::fill_n(cols_.data() + (num_vars_ - 1) * col_stride_, col_stride_, 0);
+  }
   size_t old_words = var_words();
   // Substitute and drop bit p in every row without branches; the offset flips of 64 qubits are
   // gathered in one word and applied with one XOR.
@@ -166,8 +161,42 @@ void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   num_vars_ -= 1;
 }
 
+namespace {
+
+/// Writes bit q of column v (at cols + v * col_stride) for bit v of every row q; the columns
+/// must start out zero.
+void transpose_rows(const RowView& rows, size_t num_qubits, uint64_t* cols, size_t col_stride) {
+  for (size_t q = 0; q < num_qubits; ++q) {
+    std::span<const uint64_t> row = rows.row(q);
+    for (size_t k = 0; k < row.size(); ++k) {
+      for (uint64_t w = row[k]; w; w &= w - 1) {
+        cols[(k * 64 + static_cast<size_t>(std::countr_zero(w))) * col_stride + q / 64] |=
+            uint64_t{1} << (q % 64);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ColumnView Simulator::columns(std::vector<uint64_t>& scratch) const {
+  size_t words = words_for_bits(num_qubits_);
+  if (columns_current_) return {cols_.data(), col_stride_, words};
+  scratch.assign(num_vars_ * words, 0);
+  transpose_rows(rows(), num_qubits_, scratch.data(), words);
+  return {scratch.data(), words, words};
+}
+
+void Simulator::sync_columns() {
+  if (columns_current_) return;
+  // Columns past num_vars_ may hold stale bits too, and must be zero for new variables.
+  std::fill(cols_.begin(), cols_.end(), 0);
+  transpose_rows(rows(), num_qubits_, cols_.data(), col_stride_);
+  columns_current_ = true;
+}
+
 void Simulator::spread_column(std::span<const uint64_t> normal, size_t p) {
-  std::span<const uint64_t> held = columns().column(p);
+  std::span<const uint64_t> held = mutable_column(p);
   for_each_one(normal, num_vars_, [&](size_t u) {
     if (u != p) xor_words(mutable_column(u), held);
   });
@@ -185,6 +214,7 @@ void Simulator::refresh_to_plus(size_t q, bool value) {
   std::optional<size_t> pivot = first_one_words(normal_);
   check_invariant(pivot.has_value(), "a refreshed qubit has a non-zero row");
   size_t p = *pivot;
+  sync_columns();
   // Substitute x_p = value XOR parity(normal . x without x_p) in the rows holding x_p, which
   // column p lists, keeping the column: afterwards no row holds x_p, and it is free to be qubit
   // q's fresh variable.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -45,8 +44,12 @@ class Simulator {
   BitVec row_vec(size_t q) const { return BitVec::from_words(row(q), num_vars_); }
   /// All rows, for solvers that read many of them.
   RowView rows() const { return {rows_.data(), stride_, var_words()}; }
-  /// The same map by columns: bit q of column v is bit v of row q.
-  ColumnView columns() const { return {cols_.data(), col_stride_, words_for_bits(num_qubits_)}; }
+  /// The same map by columns (bit q of column v is bit v of row q): the kept columns when they
+  /// are current, else the rows transposed into `scratch`.
+  ColumnView columns(std::vector<uint64_t>& scratch) const;
+  /// Brings the kept columns up to date. Row changes from gates only mark them stale, since a
+  /// transpose before the next measurement that needs them costs less than following every CNOT.
+  void sync_columns();
   /// rows[dst] ^= rows[src].
   void xor_row(size_t dst, size_t src) {
     // Only pivot rows constrain the directions; the view is built only for them.
@@ -54,8 +57,8 @@ class Simulator {
     const size_t words = var_words();
     const uint64_t* from = rows_.data() + src * stride_;
     uint64_t* to = rows_.data() + dst * stride_;
-    flip_in_columns({from, words}, dst, uint64_t{1} << (dst % 64));
     for (size_t k = 0; k < words; ++k) to[k] ^= from[k];
+    columns_current_ = false;
   }
   void swap_rows(size_t a, size_t b);
   /// The pivot qubits and their directions, kept in step with the rows.
@@ -108,16 +111,6 @@ class Simulator {
   std::span<uint64_t> mutable_column(size_t v) {
     return {cols_.data() + v * col_stride_, words_for_bits(num_qubits_)};
   }
-  /// XORs `bits` into word q / 64 of every column that `vars` (var_words() words) holds.
-  void flip_in_columns(std::span<const uint64_t> vars, size_t q, uint64_t bits) {
-    uint64_t* word = cols_.data() + q / 64;
-    const size_t stride = col_stride_;  // a local, which the stores cannot alias
-    for (size_t k = 0; k < vars.size(); ++k) {
-      for (uint64_t w = vars[k]; w; w &= w - 1) {
-        word[(k * 64 + static_cast<size_t>(std::countr_zero(w))) * stride] ^= bits;
-      }
-    }
-  }
   /// XORs column p into every other column that `normal` holds: the rows holding x_p take the
   /// normal.
   void spread_column(std::span<const uint64_t> normal, size_t p);
@@ -127,8 +120,9 @@ class Simulator {
   size_t stride_ = 0;
   std::vector<uint64_t> offset_;
   std::vector<uint64_t> rows_;
-  std::vector<uint64_t> cols_;  // 64 * stride_ columns of col_stride_ words; unused ones are zero
+  std::vector<uint64_t> cols_;  // 64 * stride_ columns of col_stride_ words
   size_t col_stride_ = 0;
+  bool columns_current_ = true;  // when false, cols_ holds nothing of use
   PhaseMap phase_;
   PivotBasis pivots_;
   ChaCha8Rng rng_;

@@ -271,7 +271,8 @@ Expected<Amplitudes, std::string> state_vector(const Simulator& sim, Endian orde
 }
 
 std::optional<BitVec> to_basis_coordinates(const Simulator& sim, const BitVec& target) {
-  return sim.pivots().solve(sim.columns(), sim.num_qubits(), sim.num_vars(), target);
+  std::vector<uint64_t> scratch;
+  return sim.pivots().solve(sim.columns(scratch), sim.num_qubits(), sim.num_vars(), target);
 }
 
 }  // namespace velkor

@@ -59,6 +59,7 @@ void apply_x_measurement(Simulator& sim, size_t q, const XMeasurementPlan& plan,
 }  // namespace
 
 Expected<MeasureResult, MeasurementError> measure_x_raw(Simulator& sim, size_t q) {
+  sim.sync_columns();  // kept for the measurements that follow, rather than transposed for one
   auto plan = classify_x_measurement(sim, q);
   if (!plan) return unexpected(std::move(plan.error()));
   double p0 = plan->probability_zero();

@@ -63,11 +63,12 @@ Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simula
     BitVec flip, d;
     QuadraticPhase form;
     DerivativeWorkspace workspace;
+    std::vector<uint64_t> columns;
   } buffers;
-  auto& [flip, d, form, workspace] = buffers;
+  auto& [flip, d, form, workspace, columns] = buffers;
   flip.assign_zeros(sim.num_qubits());
   flip.flip(q);
-  if (!sim.pivots().solve_into(sim.columns(), sim.num_qubits(), sim.num_vars(), flip, d)) {
+  if (!sim.pivots().solve_into(sim.columns(columns), sim.num_qubits(), sim.num_vars(), flip, d)) {
     return Plan{Plan::NewCoordinate{}};
   }
   // Clifford states with only linear phases, the common case, are decided without a form.
