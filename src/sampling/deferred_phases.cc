@@ -12,17 +12,17 @@ void DeferredPhases::reset(size_t num_qubits) {
   held_.resize(num_qubits, 0);
 }
 
-bool DeferredPhases::try_apply(Simulator& sim, const Gate& gate) {
+void DeferredPhases::apply(Simulator& sim, const Gate& gate) {
   uint8_t increment = 0;
   switch (gate.kind) {
     case GateKind::I:
-      return true;
+      return;
     case GateKind::X:
       for (uint64_t q : gate.targets) flip(sim, q);
-      return true;
+      return;
     case GateKind::Y:
       for (uint64_t q : gate.targets) apply_pauli_code(sim, q, 2);
-      return true;
+      return;
     case GateKind::Z:
       increment = 4;
       break;
@@ -39,10 +39,9 @@ bool DeferredPhases::try_apply(Simulator& sim, const Gate& gate) {
       increment = 7;
       break;
     default:
-      return false;
+      throw InternalError("internal error: entered unreachable code: a gate that changes rows");
   }
   for (uint64_t q : gate.targets) add(q, increment);
-  return true;
 }
 
 void DeferredPhases::apply_pauli_code(Simulator& sim, size_t q, uint8_t code) {
@@ -52,7 +51,7 @@ void DeferredPhases::apply_pauli_code(Simulator& sim, size_t q, uint8_t code) {
   if (code >= 2) add(q, 4);
 }
 
-void DeferredPhases::flush(Simulator& sim) {
+void DeferredPhases::flush_touched(Simulator& sim) {
   for (size_t q : touched_) {
     if (held_[q] == 0) continue;
     std::array<size_t, 1> qubit{q};

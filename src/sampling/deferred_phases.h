@@ -20,15 +20,25 @@ class DeferredPhases {
  public:
   /// Holds nothing, for a register of `num_qubits` qubits.
   void reset(size_t num_qubits);
-  /// Applies `gate` if it only changes phases and offsets, holding its phases; false otherwise,
-  /// when the caller must flush and apply it.
-  bool try_apply(Simulator& sim, const Gate& gate);
+  /// Whether a gate of this kind only changes phases and offsets (I, X, Y, Z, S, S_DAG, T,
+  /// T_DAG), so that apply can take it.
+  static bool takes(GateKind kind) {
+    static_assert(GateKind::T_DAG < GateKind::CX && GateKind::T_DAG < GateKind::CZ &&
+                  GateKind::T_DAG < GateKind::CCZ && GateKind::T_DAG < GateKind::SWAP);
+    return kind <= GateKind::T_DAG;
+  }
+  /// Applies a gate that takes() accepts, holding its phases.
+  void apply(Simulator& sim, const Gate& gate);
   /// X, Y or Z on q for Pauli code 1, 2 or 3 (0 does nothing), as apply_pauli_code.
   void apply_pauli_code(Simulator& sim, size_t q, uint8_t code);
-  /// Adds every held phase to the phase map.
-  void flush(Simulator& sim);
+  /// Adds every held phase to the phase map. Inline: every other instruction asks, and usually
+  /// nothing is held.
+  void flush(Simulator& sim) {
+    if (!touched_.empty()) flush_touched(sim);
+  }
 
  private:
+  void flush_touched(Simulator& sim);
   void add(size_t q, uint8_t increment) {
     if (held_[q] == 0) touched_.push_back(q);
     held_[q] = static_cast<uint8_t>((held_[q] + increment) & 7);

@@ -155,7 +155,7 @@ ShotOutcome ShotExecutor::run(ChaCha8Rng& rng, FaultMode mode,
     poll_.step();
     std::visit(Overloaded{
                    [&](const Gate& g) {
-                     if (phases_.try_apply(sim_, g)) return;
+                     if (DeferredPhases::takes(g.kind)) return phases_.apply(sim_, g);
                      phases_.flush(sim_);
                      apply_gate(sim_, g);
                    },
