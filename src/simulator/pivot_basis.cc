@@ -175,22 +175,38 @@ std::optional<BitVec> PivotBasis::solve(const ColumnView& columns, size_t num_qu
   return d;
 }
 
+template <class TargetWord>
+bool PivotBasis::image_matches(const ColumnView& columns, size_t num_qubits, size_t num_vars,
+                               const BitVec& d, TargetWord target_word) const {
+  // Word by word over the few columns d selects (directions are sparse).
+  for (size_t k = 0; k < words_for_bits(num_qubits); ++k) {
+    uint64_t image = 0;
+    for_each_one(d.words(), num_vars,
+                 [&](size_t v) { image ^= columns.data[v * columns.stride + k]; });
+    if ((image ^ target_word(k)) & ~pivot_bits_[k]) return false;
+  }
+  return true;
+}
+
 bool PivotBasis::solve_into(const ColumnView& columns, size_t num_qubits, size_t num_vars,
                             const BitVec& target, BitVec& d) const {
   d.assign_zeros(num_vars);
   target.for_each_one([&](size_t q) {
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
   });
-  // A d, word by word, is the XOR of the columns d selects (few: directions are sparse); pivot
-  // rows hold by construction, so only the others can contradict the target.
-  std::span<const uint64_t> chosen = d.words();
-  for (size_t k = 0; k < words_for_bits(num_qubits); ++k) {
-    uint64_t image = 0;
-    for_each_one(chosen, num_vars,
-                 [&](size_t v) { image ^= columns.data[v * columns.stride + k]; });
-    if ((image ^ target.words()[k]) & ~pivot_bits_[k]) return false;
-  }
-  return true;
+  return image_matches(columns, num_qubits, num_vars, d,
+                       [&](size_t k) { return target.words()[k]; });
+}
+
+bool PivotBasis::solve_flip_into(const ColumnView& columns, size_t num_qubits, size_t num_vars,
+                                 size_t q, BitVec& d) const {
+  d.assign_zeros(num_vars);
+  // Without a pivot, q's row depends on the pivot rows, which d must leave alone.
+  if (slot_of_[q] == kNone) return false;
+  xor_words(d.words(), direction(slot_of_[q]));
+  return image_matches(columns, num_qubits, num_vars, d, [&](size_t k) {
+    return k == q / 64 ? uint64_t{1} << (q % 64) : uint64_t{0};
+  });
 }
 
 }  // namespace velkor

@@ -78,8 +78,16 @@ class PivotBasis {
   /// solve writing the solution into `d` (reusing its words); false when there is none.
   bool solve_into(const ColumnView& columns, size_t num_qubits, size_t num_vars,
                   const BitVec& target, BitVec& d) const;
+  /// solve_into for the target that is 1 on qubit q alone: the direction that flips q only.
+  bool solve_flip_into(const ColumnView& columns, size_t num_qubits, size_t num_vars, size_t q,
+                       BitVec& d) const;
 
  private:
+  /// Whether A d, the XOR of the columns d selects, agrees with the target (target_word(k) is
+  /// its word k) on every non-pivot qubit; pivot rows hold by construction.
+  template <class TargetWord>
+  bool image_matches(const ColumnView& columns, size_t num_qubits, size_t num_vars, const BitVec& d,
+                     TargetWord target_word) const;
   /// xor_row for a pivot dst.
   void xor_pivot_row(const RowView& rows, size_t dst, size_t src);
   std::span<uint64_t> dir(size_t s) { return {dirs_.data() + s * stride_, words_}; }

@@ -60,15 +60,13 @@ Expected<XMeasurementPlan, MeasurementError> classify_x_measurement(const Simula
   // Per-thread buffers: classification runs once per X measurement, and concurrent peeks on one
   // simulator must not share them.
   thread_local struct {
-    BitVec flip, d;
+    BitVec d;
     QuadraticPhase form;
     DerivativeWorkspace workspace;
     std::vector<uint64_t> columns;
   } buffers;
-  auto& [flip, d, form, workspace, columns] = buffers;
-  flip.assign_zeros(sim.num_qubits());
-  flip.flip(q);
-  if (!sim.pivots().solve_into(sim.columns(columns), sim.num_qubits(), sim.num_vars(), flip, d)) {
+  auto& [d, form, workspace, columns] = buffers;
+  if (!sim.pivots().solve_flip_into(sim.columns(columns), sim.num_qubits(), sim.num_vars(), q, d)) {
     return Plan{Plan::NewCoordinate{}};
   }
   // Clifford states with only linear phases, the common case, are decided without a form.
