@@ -19,7 +19,9 @@ namespace velkor {
 /// independent, so every basis state in the support has the same magnitude.
 ///
 /// Rows live in one word array with a fixed stride per row, so a gate touches contiguous words.
-/// Words of a row past its `num_vars` bits are always zero.
+/// Words of a row past its `num_vars` bits are always zero. A transposed copy (one column of
+/// qubit bits per variable) lets measurements and resets find the rows that hold a variable
+/// without passing over every row; gates leave it stale and the next measurement transposes.
 class Simulator {
  public:
   /// An empty register owning `rng` unchanged.
