@@ -127,3 +127,14 @@ def test_t_and_ccz_circuits_use_the_interpreter():
     for text in ["T 0\nM 0\n", "CCZ 0 1 2\n", "T_DAG 0\n"]:
         assert not CircuitSampler(text)._compiled
     assert CircuitSampler("S 0\nM 0\n")._compiled
+
+
+def test_zero_expectations_keep_their_sign():
+    """A zero expectation value is +0.0 or -0.0 according to the order in which the Gauss sum
+    eliminates path variables: the order they were made, whichever way the interpreter stores
+    them (an X reset reuses its measured variable's place)."""
+    body = ("Y_ERROR(1e-3) 2 1\nDEPOLARIZE2(0.02) 3 0\nMPP Y0*Z3*Y2 X0*X1*Y3\nMPP Z1 Z2*Z1*Y0\n"
+            "EXP_VAL X0*X2 !Y2\nRX 2\nDEPOLARIZE3(1) 3 2 0\nDEPOLARIZE2(1) 3 2\nMX(1) 2 1\n"
+            "SWAP 1 3\nMPP(1e-3) Y3*Z0*Y2 Y0*Y3\n")
+    for a, b in sample_both(f"REPEAT 3 {{\n{body}}}\n", 0, [], [("sample", dict(shots=20))]):
+        assert a.exp_vals.tobytes() == b.exp_vals.tobytes()

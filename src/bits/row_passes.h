@@ -55,7 +55,7 @@ void fold_rows(uint64_t* data, size_t stride, size_t words, size_t count, const 
                const uint64_t* add, size_t skip) {
   if (W == 1 && stride == 1) {
     uint64_t kept = skip < count ? data[skip] : 0;
-    word_kernels().fold(data, count, filter[0], add[0], 64);
+    word_kernels().fold(data, count, filter[0], add[0]);
     if (skip < count) data[skip] = kept;
     return;
   }
@@ -63,7 +63,7 @@ void fold_rows(uint64_t* data, size_t stride, size_t words, size_t count, const 
     uint64_t kept[2] = {skip < count ? data[2 * skip] : 0, skip < count ? data[2 * skip + 1] : 0};
     // `add` may be row `skip` itself, which the pass changes: take its words first.
     const uint64_t f[2] = {filter[0], filter[1]}, a[2] = {add[0], add[1]};
-    word_kernels().fold2(data, count, f, a, 128);
+    word_kernels().fold2(data, count, f, a);
     if (skip < count) std::copy_n(kept, 2, data + 2 * skip);
     return;
   }
@@ -75,62 +75,6 @@ void fold_rows(uint64_t* data, size_t stride, size_t words, size_t count, const 
     uint64_t odd = static_cast<uint64_t>(std::popcount(acc) & 1) & (i != skip);
     uint64_t mask = uint64_t{0} - odd;
     for (size_t k = 0; k < width; ++k) row[k] ^= add[k] & mask;
-  }
-}
-
-/// Drops bit p of a row of `width` words: bits above p move down by one, the top bit becomes 0.
-template <size_t W>
-inline void drop_bit(uint64_t* row, size_t width, size_t p) {
-  if constexpr (W == 1) {
-    const uint64_t low = (uint64_t{1} << p) - 1;
-    row[0] = (row[0] & low) | ((row[0] >> 1) & ~low);
-    return;
-  }
-  const size_t wp = p / 64;
-  const uint64_t low = (uint64_t{1} << (p % 64)) - 1;
-  for (size_t k = 0; k < width; ++k) {
-    uint64_t next = k + 1 < width ? row[k + 1] : 0;
-    uint64_t shifted = (row[k] >> 1) | (next << 63);
-    uint64_t kept = k < wp ? row[k] : k == wp ? (row[k] & low) | (shifted & ~low) : shifted;
-    row[k] = kept;
-  }
-}
-
-/// For up to 64 rows: a row holding bit p gets `add` XORed in (add may hold bit p and then
-/// clears it); every row then drops bit p (see drop_bit). Returns the rows that held bit p.
-/// `add` is not one of the rows.
-template <size_t W>
-uint64_t substitute_rows(uint64_t* data, size_t stride, size_t words, size_t count,
-                         const uint64_t* add, size_t p) {
-  if (W == 1 && stride == 1) return word_kernels().substitute(data, count, add[0], p);
-  if (W == 2 && stride == 2) return word_kernels().substitute2(data, count, add, p);
-  const size_t width = W ? W : words;
-  uint64_t held = 0;
-  for (size_t i = 0; i < count; ++i) {
-    uint64_t* row = data + i * stride;
-    uint64_t has = (row[p / 64] >> (p % 64)) & 1;
-    held |= has << i;
-    uint64_t mask = uint64_t{0} - has;
-    for (size_t k = 0; k < width; ++k) row[k] ^= add[k] & mask;
-    drop_bit<W>(row, width, p);
-  }
-  return held;
-}
-
-/// fold_rows with parity(r . filter) deciding (no row skipped), then drop_bit p, in one pass.
-template <size_t W>
-void fold_and_drop_rows(uint64_t* data, size_t stride, size_t words, size_t count,
-                        const uint64_t* filter, const uint64_t* add, size_t p) {
-  if (W == 1 && stride == 1) return word_kernels().fold(data, count, filter[0], add[0], p);
-  if (W == 2 && stride == 2) return word_kernels().fold2(data, count, filter, add, p);
-  const size_t width = W ? W : words;
-  for (size_t i = 0; i < count; ++i) {
-    uint64_t* row = data + i * stride;
-    uint64_t acc = 0;
-    for (size_t k = 0; k < width; ++k) acc ^= row[k] & filter[k];
-    uint64_t mask = uint64_t{0} - static_cast<uint64_t>(std::popcount(acc) & 1);
-    for (size_t k = 0; k < width; ++k) row[k] ^= add[k] & mask;
-    drop_bit<W>(row, width, p);
   }
 }
 

@@ -9,20 +9,6 @@
 namespace velkor {
 namespace {
 
-uint64_t low_mask(size_t p) { return p >= 64 ? ~uint64_t{0} : (uint64_t{1} << p) - 1; }
-
-uint64_t substitute_portable(uint64_t* words, size_t count, uint64_t add, size_t p) {
-  uint64_t low = low_mask(p), held = 0;
-  for (size_t i = 0; i < count; ++i) {
-    uint64_t w = words[i];
-    uint64_t has = (w >> p) & 1;
-    held |= has << i;
-    w ^= add & (uint64_t{0} - has);
-    words[i] = (w & low) | ((w >> 1) & ~low);
-  }
-  return held;
-}
-
 uint64_t odd_overlaps_portable(const uint64_t* words, size_t count, uint64_t filter) {
   uint64_t odd = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -31,38 +17,10 @@ uint64_t odd_overlaps_portable(const uint64_t* words, size_t count, uint64_t fil
   return odd;
 }
 
-void fold_portable(uint64_t* words, size_t count, uint64_t filter, uint64_t add, size_t p) {
-  uint64_t low = low_mask(p);
+void fold_portable(uint64_t* words, size_t count, uint64_t filter, uint64_t add) {
   for (size_t i = 0; i < count; ++i) {
-    uint64_t w = words[i];
-    w ^= add & (uint64_t{0} - static_cast<uint64_t>(std::popcount(w & filter) & 1));
-    words[i] = (w & low) | ((w >> 1) & ~low);
+    words[i] ^= add & (uint64_t{0} - static_cast<uint64_t>(std::popcount(words[i] & filter) & 1));
   }
-}
-
-/// Bit p of a two-word row dropped: bits above move down one, the top bit becomes 0.
-void drop_bit2(uint64_t* row, size_t p) {
-  if (p >= 128) return;
-  uint64_t low = low_mask(p % 64);
-  if (p < 64) {
-    row[0] = (row[0] & low) | ((row[0] >> 1) & ~low) | (row[1] << 63);
-    row[1] >>= 1;
-  } else {
-    row[1] = (row[1] & low) | ((row[1] >> 1) & ~low);
-  }
-}
-
-uint64_t substitute2_portable(uint64_t* rows, size_t count, const uint64_t* add, size_t p) {
-  uint64_t held = 0;
-  for (size_t i = 0; i < count; ++i) {
-    uint64_t* row = rows + 2 * i;
-    uint64_t has = (row[p / 64] >> (p % 64)) & 1;
-    held |= has << i;
-    row[0] ^= add[0] & (uint64_t{0} - has);
-    row[1] ^= add[1] & (uint64_t{0} - has);
-    drop_bit2(row, p);
-  }
-  return held;
 }
 
 uint64_t odd_overlaps2_portable(const uint64_t* rows, size_t count, const uint64_t* filter) {
@@ -74,15 +32,13 @@ uint64_t odd_overlaps2_portable(const uint64_t* rows, size_t count, const uint64
   return odd;
 }
 
-void fold2_portable(uint64_t* rows, size_t count, const uint64_t* filter, const uint64_t* add,
-                    size_t p) {
+void fold2_portable(uint64_t* rows, size_t count, const uint64_t* filter, const uint64_t* add) {
   for (size_t i = 0; i < count; ++i) {
     uint64_t* row = rows + 2 * i;
     uint64_t both = (row[0] & filter[0]) ^ (row[1] & filter[1]);
     uint64_t mask = uint64_t{0} - static_cast<uint64_t>(std::popcount(both) & 1);
     row[0] ^= add[0] & mask;
     row[1] ^= add[1] & mask;
-    drop_bit2(row, p);
   }
 }
 
@@ -104,27 +60,6 @@ __attribute__((target("avx2"), always_inline)) inline uint64_t lane_bits(__m256i
       _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_slli_epi64(ones, 63))));
 }
 
-__attribute__((target("avx2"))) uint64_t substitute_avx2(uint64_t* words, size_t count,
-                                                         uint64_t add, size_t p) {
-  const __m256i adds = _mm256_set1_epi64x(static_cast<int64_t>(add));
-  const __m256i low = _mm256_set1_epi64x(static_cast<int64_t>(low_mask(p)));
-  const __m256i one = _mm256_set1_epi64x(1);
-  const __m128i shift = _mm_cvtsi64_si128(static_cast<int64_t>(p));
-  uint64_t held = 0;
-  size_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i));
-    __m256i has = _mm256_and_si256(_mm256_srl_epi64(w, shift), one);
-    held |= lane_bits(has) << i;
-    w = _mm256_xor_si256(w, _mm256_and_si256(adds, _mm256_sub_epi64(_mm256_setzero_si256(), has)));
-    w = _mm256_or_si256(_mm256_and_si256(w, low),
-                        _mm256_andnot_si256(low, _mm256_srli_epi64(w, 1)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + i), w);
-  }
-  // No shift by 64 when every row was taken.
-  return i == count ? held : held | (substitute_portable(words + i, count - i, add, p) << i);
-}
-
 __attribute__((target("avx2"))) uint64_t odd_overlaps_avx2(const uint64_t* words, size_t count,
                                                            uint64_t filter) {
   const __m256i filters = _mm256_set1_epi64x(static_cast<int64_t>(filter));
@@ -139,37 +74,20 @@ __attribute__((target("avx2"))) uint64_t odd_overlaps_avx2(const uint64_t* words
 }
 
 __attribute__((target("avx2"))) void fold_avx2(uint64_t* words, size_t count, uint64_t filter,
-                                               uint64_t add, size_t p) {
+                                               uint64_t add) {
   const __m256i filters = _mm256_set1_epi64x(static_cast<int64_t>(filter));
   const __m256i adds = _mm256_set1_epi64x(static_cast<int64_t>(add));
-  const __m256i low = _mm256_set1_epi64x(static_cast<int64_t>(low_mask(p)));
   size_t i = 0;
   for (; i + 4 <= count; i += 4) {
     __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i));
     __m256i odd = lane_parity(_mm256_and_si256(w, filters));
     w = _mm256_xor_si256(w, _mm256_and_si256(adds, _mm256_sub_epi64(_mm256_setzero_si256(), odd)));
-    w = _mm256_or_si256(_mm256_and_si256(w, low),
-                        _mm256_andnot_si256(low, _mm256_srli_epi64(w, 1)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + i), w);
   }
-  fold_portable(words + i, count - i, filter, add, p);
+  fold_portable(words + i, count - i, filter, add);
 }
 
 // Two-word rows, two per vector: lanes (row i word 0, row i word 1, row i+1 word 0, ...).
-// Per-lane masks that keep a lane (all ones), keep its bits below p (low) or keep none (0), so
-// that dropping bit p is (x & keep) | (shifted & ~keep) with shifted taking the next lane's bit.
-__attribute__((target("avx2"), always_inline)) inline __m256i drop_keep2(size_t p) {
-  if (p >= 128) return _mm256_set1_epi64x(-1);
-  auto low = static_cast<int64_t>(low_mask(p % 64));
-  return p < 64 ? _mm256_setr_epi64x(low, 0, low, 0) : _mm256_setr_epi64x(-1, low, -1, low);
-}
-
-__attribute__((target("avx2"), always_inline)) inline __m256i drop2(__m256i x, __m256i keep) {
-  __m256i shifted =
-      _mm256_or_si256(_mm256_srli_epi64(x, 1), _mm256_slli_epi64(_mm256_srli_si256(x, 8), 63));
-  return _mm256_or_si256(_mm256_and_si256(x, keep), _mm256_andnot_si256(keep, shifted));
-}
-
 // Both lanes of a row hold the XOR of the row's two lanes.
 __attribute__((target("avx2"), always_inline)) inline __m256i row_xor2(__m256i x) {
   return _mm256_xor_si256(x, _mm256_shuffle_epi32(x, 0x4E));
@@ -178,27 +96,6 @@ __attribute__((target("avx2"), always_inline)) inline __m256i row_xor2(__m256i x
 __attribute__((target("avx2"), always_inline)) inline uint64_t row_bits2(__m256i ones) {
   uint64_t lanes = lane_bits(ones);
   return (lanes & 1) | ((lanes >> 1) & 2);
-}
-
-__attribute__((target("avx2"))) uint64_t substitute2_avx2(uint64_t* rows, size_t count,
-                                                          const uint64_t* add, size_t p) {
-  const __m256i adds =
-      _mm256_setr_epi64x(static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]),
-                         static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]));
-  const __m256i lane = p < 64 ? _mm256_setr_epi64x(1, 0, 1, 0) : _mm256_setr_epi64x(0, 1, 0, 1);
-  const __m128i shift = _mm_cvtsi64_si128(static_cast<int64_t>(p % 64));
-  const __m256i keep = drop_keep2(p);
-  uint64_t held = 0;
-  size_t i = 0;
-  for (; i + 2 <= count; i += 2) {
-    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + 2 * i));
-    __m256i has = row_xor2(_mm256_and_si256(_mm256_srl_epi64(x, shift), lane));
-    held |= row_bits2(has) << i;
-    x = _mm256_xor_si256(x, _mm256_and_si256(adds, _mm256_sub_epi64(_mm256_setzero_si256(), has)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + 2 * i), drop2(x, keep));
-  }
-  // No shift by 64 when every row was taken.
-  return i == count ? held : held | (substitute2_portable(rows + 2 * i, count - i, add, p) << i);
 }
 
 __attribute__((target("avx2"))) uint64_t odd_overlaps2_avx2(const uint64_t* rows, size_t count,
@@ -217,23 +114,21 @@ __attribute__((target("avx2"))) uint64_t odd_overlaps2_avx2(const uint64_t* rows
 }
 
 __attribute__((target("avx2"))) void fold2_avx2(uint64_t* rows, size_t count,
-                                                const uint64_t* filter, const uint64_t* add,
-                                                size_t p) {
+                                                const uint64_t* filter, const uint64_t* add) {
   const __m256i filters =
       _mm256_setr_epi64x(static_cast<int64_t>(filter[0]), static_cast<int64_t>(filter[1]),
                          static_cast<int64_t>(filter[0]), static_cast<int64_t>(filter[1]));
   const __m256i adds =
       _mm256_setr_epi64x(static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]),
                          static_cast<int64_t>(add[0]), static_cast<int64_t>(add[1]));
-  const __m256i keep = drop_keep2(p);
   size_t i = 0;
   for (; i + 2 <= count; i += 2) {
     __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + 2 * i));
     __m256i odd = row_xor2(lane_parity(_mm256_and_si256(x, filters)));
     x = _mm256_xor_si256(x, _mm256_and_si256(adds, _mm256_sub_epi64(_mm256_setzero_si256(), odd)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + 2 * i), drop2(x, keep));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + 2 * i), x);
   }
-  fold2_portable(rows + 2 * i, count - i, filter, add, p);
+  fold2_portable(rows + 2 * i, count - i, filter, add);
 }
 
 // GCC 12's AVX-512 intrinsics start from _mm512_undefined_epi32(), which its flow analysis
@@ -242,7 +137,7 @@ __attribute__((target("avx2"))) void fold2_avx2(uint64_t* rows, size_t count,
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // AVX-512: eight one-word rows (or four two-word rows) per vector, with mask registers for the rows
-// that hold bit p or overlap oddly, and masked loads and stores for the last rows.
+// that overlap oddly, and masked loads and stores for the last rows.
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i lane_popcount512(
     __m512i x) {
   const __m512i nibbles = _mm512_set1_epi8(0x0F);
@@ -255,26 +150,6 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i lane_p
 
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline __mmask8 rows_left(size_t left) {
   return left >= 8 ? __mmask8{0xFF} : static_cast<__mmask8>((1u << left) - 1);
-}
-
-__attribute__((target("avx512f,avx512bw"))) uint64_t substitute_avx512(uint64_t* words,
-                                                                       size_t count, uint64_t add,
-                                                                       size_t p) {
-  const __m512i adds = _mm512_set1_epi64(static_cast<int64_t>(add));
-  const __m512i low = _mm512_set1_epi64(static_cast<int64_t>(low_mask(p)));
-  const __m512i bit = _mm512_set1_epi64(static_cast<int64_t>(uint64_t{1} << p));
-  uint64_t held = 0;
-  for (size_t i = 0; i < count; i += 8) {
-    __mmask8 valid = rows_left(count - i);
-    __m512i w = _mm512_maskz_loadu_epi64(valid, words + i);
-    __mmask8 has = _mm512_test_epi64_mask(w, bit);
-    held |= uint64_t{has} << i;
-    w = _mm512_mask_xor_epi64(w, has, w, adds);
-    w = _mm512_or_si512(_mm512_and_si512(w, low),
-                        _mm512_andnot_si512(low, _mm512_srli_epi64(w, 1)));
-    _mm512_mask_storeu_epi64(words + i, valid, w);
-  }
-  return held;
 }
 
 __attribute__((target("avx512f,avx512bw"))) uint64_t odd_overlaps_avx512(const uint64_t* words,
@@ -292,20 +167,15 @@ __attribute__((target("avx512f,avx512bw"))) uint64_t odd_overlaps_avx512(const u
 }
 
 __attribute__((target("avx512f,avx512bw"))) void fold_avx512(uint64_t* words, size_t count,
-                                                             uint64_t filter, uint64_t add,
-                                                             size_t p) {
+                                                             uint64_t filter, uint64_t add) {
   const __m512i filters = _mm512_set1_epi64(static_cast<int64_t>(filter));
   const __m512i adds = _mm512_set1_epi64(static_cast<int64_t>(add));
-  const __m512i low = _mm512_set1_epi64(static_cast<int64_t>(low_mask(p)));
   const __m512i one = _mm512_set1_epi64(1);
   for (size_t i = 0; i < count; i += 8) {
     __mmask8 valid = rows_left(count - i);
     __m512i w = _mm512_maskz_loadu_epi64(valid, words + i);
     __mmask8 odd = _mm512_test_epi64_mask(lane_popcount512(_mm512_and_si512(w, filters)), one);
-    w = _mm512_mask_xor_epi64(w, odd, w, adds);
-    w = _mm512_or_si512(_mm512_and_si512(w, low),
-                        _mm512_andnot_si512(low, _mm512_srli_epi64(w, 1)));
-    _mm512_mask_storeu_epi64(words + i, valid, w);
+    _mm512_mask_storeu_epi64(words + i, valid, _mm512_mask_xor_epi64(w, odd, w, adds));
   }
 }
 
@@ -326,46 +196,11 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i pair_v
   return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(two)));
 }
 
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i drop512(__m512i x,
-                                                                                  __m512i keep) {
-  __m512i shifted =
-      _mm512_or_si512(_mm512_srli_epi64(x, 1), _mm512_slli_epi64(_mm512_bsrli_epi128(x, 8), 63));
-  return _mm512_or_si512(_mm512_and_si512(x, keep), _mm512_andnot_si512(keep, shifted));
-}
-
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i drop_keep512(size_t p) {
-  if (p >= 128) return _mm512_set1_epi64(-1);
-  auto low = static_cast<int64_t>(low_mask(p % 64));
-  return p < 64 ? _mm512_setr_epi64(low, 0, low, 0, low, 0, low, 0)
-                : _mm512_setr_epi64(-1, low, -1, low, -1, low, -1, low);
-}
-
 // Even lanes hold the parity of their row in bit 0.
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i row_popcount512(
     __m512i x, __m512i filters) {
   __m512i lanes = lane_popcount512(_mm512_and_si512(x, filters));
   return _mm512_add_epi64(lanes, _mm512_bsrli_epi128(lanes, 8));
-}
-
-__attribute__((target("avx512f,avx512bw"))) uint64_t substitute2_avx512(uint64_t* rows,
-                                                                        size_t count,
-                                                                        const uint64_t* add,
-                                                                        size_t p) {
-  const __m512i adds = pair_vector(add);
-  const __m512i bit = _mm512_set1_epi64(static_cast<int64_t>(uint64_t{1} << (p % 64)));
-  const __m512i keep = drop_keep512(p);
-  const __mmask8 word_lanes = p < 64 ? 0x55 : 0xAA;
-  uint64_t held = 0;
-  for (size_t i = 0; i < count; i += 4) {
-    __mmask8 valid = row_lanes_left(count - i);
-    __m512i x = _mm512_maskz_loadu_epi64(valid, rows + 2 * i);
-    unsigned has = _mm512_mask_test_epi64_mask(word_lanes, x, bit);
-    unsigned even = p < 64 ? has : has >> 1;
-    held |= even_lane_bits(even) << i;
-    x = _mm512_mask_xor_epi64(x, static_cast<__mmask8>(even | (even << 1)), x, adds);
-    _mm512_mask_storeu_epi64(rows + 2 * i, valid, drop512(x, keep));
-  }
-  return held;
 }
 
 __attribute__((target("avx512f,avx512bw"))) uint64_t odd_overlaps2_avx512(const uint64_t* rows,
@@ -384,17 +219,16 @@ __attribute__((target("avx512f,avx512bw"))) uint64_t odd_overlaps2_avx512(const 
 
 __attribute__((target("avx512f,avx512bw"))) void fold2_avx512(uint64_t* rows, size_t count,
                                                               const uint64_t* filter,
-                                                              const uint64_t* add, size_t p) {
+                                                              const uint64_t* add) {
   const __m512i filters = pair_vector(filter);
   const __m512i adds = pair_vector(add);
-  const __m512i keep = drop_keep512(p);
   const __m512i one = _mm512_set1_epi64(1);
   for (size_t i = 0; i < count; i += 4) {
     __mmask8 valid = row_lanes_left(count - i);
     __m512i x = _mm512_maskz_loadu_epi64(valid, rows + 2 * i);
     unsigned even = _mm512_mask_test_epi64_mask(0x55, row_popcount512(x, filters), one);
     x = _mm512_mask_xor_epi64(x, static_cast<__mmask8>(even | (even << 1)), x, adds);
-    _mm512_mask_storeu_epi64(rows + 2 * i, valid, drop512(x, keep));
+    _mm512_mask_storeu_epi64(rows + 2 * i, valid, x);
   }
 }
 #pragma GCC diagnostic pop
@@ -403,16 +237,14 @@ __attribute__((target("avx512f,avx512bw"))) void fold2_avx512(uint64_t* rows, si
 }  // namespace
 
 std::vector<WordKernels> available_word_kernels() {
-  std::vector<WordKernels> kernels{{substitute_portable, odd_overlaps_portable, fold_portable,
-                                    substitute2_portable, odd_overlaps2_portable, fold2_portable}};
+  std::vector<WordKernels> kernels{
+      {odd_overlaps_portable, fold_portable, odd_overlaps2_portable, fold2_portable}};
 #if defined(__x86_64__)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2"))
-    kernels.push_back({substitute_avx2, odd_overlaps_avx2, fold_avx2, substitute2_avx2,
-                       odd_overlaps2_avx2, fold2_avx2});
+    kernels.push_back({odd_overlaps_avx2, fold_avx2, odd_overlaps2_avx2, fold2_avx2});
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
-    kernels.push_back({substitute_avx512, odd_overlaps_avx512, fold_avx512, substitute2_avx512,
-                       odd_overlaps2_avx512, fold2_avx512});
+    kernels.push_back({odd_overlaps_avx512, fold_avx512, odd_overlaps2_avx512, fold2_avx512});
   }
 #endif
   return kernels;

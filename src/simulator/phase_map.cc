@@ -66,61 +66,46 @@ void PhaseMap::add_keyed(std::span<const uint64_t> key, uint8_t increment) {
   ++size_;
 }
 
-void PhaseMap::eliminate(std::span<const uint64_t> normal, size_t p, bool value, size_t num_vars) {
-  size_t old_words = key_words_;
-  size_t new_words = words_for_bits(num_vars - 1);
-  // 4 * parity(l . x) with x_p substituted is 4 * parity((l XOR normal) . x) plus a constant.
-  if (get_bit(linear_, p)) xor_words(linear_, normal);
-  remove_bit_words(linear_, p, std::span<uint64_t>(linear_).first(new_words));
-  if (new_words < old_words) linear_[new_words] = 0;
-  if (size_ == 0) {
-    set_key_words(new_words);
-    return;
-  }
-  // Take the gadgets out, substitute x_p in every key that holds it, drop bit p, put them back.
-  moved_keys_.resize(size_ * old_words);
-  moved_coefs_.clear();
-  for (size_t slot = 0; slot < coef_.size(); ++slot) {
-    if (!coef_[slot]) continue;
-    std::span<uint64_t> key(moved_keys_.data() + moved_coefs_.size() * old_words, old_words);
-    std::copy_n(key_at(slot).begin(), old_words, key.begin());
-    uint8_t coefficient = coef_[slot];
-    if (get_bit(key, p)) {
-      xor_words(key, normal);
-      if (value) coefficient = static_cast<uint8_t>(-coefficient & 7);
-    }
-    remove_bit_words(key, p, key.first(new_words));
-    moved_coefs_.push_back(coefficient);
-  }
-  std::fill(coef_.begin(), coef_.end(), 0);
-  size_ = 0;
-  set_key_words(new_words);
-  for (size_t t = 0; t < moved_coefs_.size(); ++t) {
-    std::span<const uint64_t> key(moved_keys_.data() + t * old_words, new_words);
-    if (!is_zero_words(key)) add_keyed(key, moved_coefs_[t]);
-  }
-}
-
-void PhaseMap::substitute(std::span<const uint64_t> normal, size_t p, bool value) {
-  if (get_bit(linear_, p)) xor_words(linear_, normal);
+template <class Rekey>
+void PhaseMap::rekey_holding(size_t b, Rekey rekey) {
   if (size_ == 0) return;
   moved_keys_.clear();
   moved_coefs_.clear();
   for_each_keyed_slot([&](size_t slot) {
-    if (!get_bit(key_at(slot), p)) return;
+    if (!get_bit(key_at(slot), b)) return;
     moved_keys_.insert(moved_keys_.end(), key_at(slot).begin(), key_at(slot).end());
     moved_coefs_.push_back(coef_[slot]);
   });
   for (size_t t = 0; t < moved_coefs_.size(); ++t) {
-    std::span<uint64_t> key(moved_keys_.data() + t * key_words_, key_words_);
-    erase_slot(find_slot(key));
+    erase_slot(find_slot({moved_keys_.data() + t * key_words_, key_words_}));
   }
   for (size_t t = 0; t < moved_coefs_.size(); ++t) {
     std::span<uint64_t> key(moved_keys_.data() + t * key_words_, key_words_);
-    xor_words(key, normal);
-    uint8_t coefficient = value ? static_cast<uint8_t>(-moved_coefs_[t] & 7) : moved_coefs_[t];
+    uint8_t coefficient = rekey(key, moved_coefs_[t]);
     if (!is_zero_words(key)) add_keyed(key, coefficient);
   }
+}
+
+void PhaseMap::substitute(std::span<const uint64_t> normal, size_t p, bool value) {
+  // c * parity(k . x) with x_p substituted is c * parity((k XOR normal) . x), negated (up to a
+  // constant) when value is 1.
+  if (get_bit(linear_, p)) xor_words(linear_, normal);
+  rekey_holding(p, [&](std::span<uint64_t> key, uint8_t coefficient) {
+    xor_words(key, normal);
+    return value ? static_cast<uint8_t>(-coefficient & 7) : coefficient;
+  });
+}
+
+void PhaseMap::move_variable(size_t from, size_t to) {
+  auto move = [&](std::span<uint64_t> key) {
+    flip_bit(key, from);
+    flip_bit(key, to);
+  };
+  if (get_bit(linear_, from)) move(linear_);
+  rekey_holding(from, [&](std::span<uint64_t> key, uint8_t coefficient) {
+    move(key);
+    return coefficient;
+  });
 }
 
 bool PhaseMap::operator==(const PhaseMap& other) const {

@@ -42,15 +42,11 @@ class PhaseMap {
   void clear();
   /// Re-lays every key out with `key_words` words (new words zero; dropped words must be zero).
   void set_key_words(size_t key_words);
-  /// Substitutes x_p = value XOR parity(normal . x without x_p), p = normal's lowest set bit,
-  /// and drops variable p: keys shrink to words_for_bits(num_vars - 1) words. Constants that
-  /// arise are global phases and are dropped. `normal` has key_words() words and may not alias
-  /// a key. Costs one word operation for the linear key and one re-insertion per keyed gadget.
-  void eliminate(std::span<const uint64_t> normal, size_t p, bool value, size_t num_vars);
-
-  /// Substitutes x_p = value XOR parity(normal . x without x_p), p = normal's lowest set bit,
+  /// Substitutes x_p = value XOR parity(normal . x without x_p), p any set bit of normal,
   /// keeping the key width: afterwards no term holds x_p. Only the gadgets holding x_p move.
   void substitute(std::span<const uint64_t> normal, size_t p, bool value);
+  /// Renames variable `from` to `to`, which no term may hold. Only the gadgets holding it move.
+  void move_variable(size_t from, size_t to);
 
   /// The same polynomial term for term.
   bool operator==(const PhaseMap& other) const;
@@ -88,6 +84,10 @@ class PhaseMap {
   void erase_slot(size_t slot);
   void rehash(size_t capacity, size_t key_words);
 
+  /// Takes out every keyed gadget holding bit b, then adds each back as rekey(key, coefficient)
+  /// makes it (rekey may change both; a key that becomes zero is a global phase and is dropped).
+  template <class Rekey>
+  void rekey_holding(size_t b, Rekey rekey);
   /// Adds `increment` to a keyed gadget, or to the linear key when the sum is 4.
   void add_keyed(std::span<const uint64_t> key, uint8_t increment);
 
@@ -97,7 +97,7 @@ class PhaseMap {
   std::vector<uint64_t> keys_;
   std::vector<uint8_t> coef_;         // 0 marks an empty slot; never 4
   std::vector<uint64_t> linear_;      // key_words_ words
-  std::vector<uint64_t> moved_keys_;  // eliminate's reused copy of the substituted gadgets
+  std::vector<uint64_t> moved_keys_;  // rekey_holding's reused copy of the gadgets it moves
   std::vector<uint8_t> moved_coefs_;
 };
 

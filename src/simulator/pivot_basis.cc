@@ -110,8 +110,9 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
   size_t n = owner_.size();
   check_invariant(n == old_vars, "one pivot per variable");
   // Some slot i has normal . d_i odd (the directions are a basis). Directions with odd overlap
-  // take d_i, after which all lie in the hyperplane normal . d == 0 and, with bit `pivot`
-  // dropped, are the directions of the restricted map; slot i's pivot is no longer needed.
+  // take d_i, after which all lie in the hyperplane normal . d == 0 and, without bit `pivot`, are
+  // the directions of the restricted map, where the last variable takes x_pivot's place; slot
+  // i's pivot is no longer needed.
   size_t i = n;
   with_row_width(words_, [&](auto width) {
     for (size_t base = 0; base < n && i == n; base += 64) {
@@ -123,10 +124,14 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
   });
   check_invariant(i < n, "a restriction normal overlaps some pivot direction");
   scratch_.assign(dir(i).begin(), dir(i).end());
-  with_row_width(words_, [&](auto width) {
-    fold_and_drop_rows<decltype(width)::value>(dirs_.data(), stride_, words_, n, normal.data(),
-                                               scratch_.data(), pivot);
-  });
+  fold_into(normal, scratch_, n);
+  const size_t last = n - 1;
+  for (size_t s = 0; s < n; ++s) {
+    std::span<uint64_t> d = dir(s);
+    uint64_t moved = pivot == last ? 0 : get_bit(d, last);  // x_pivot itself just goes
+    d[last / 64] &= ~(uint64_t{1} << (last % 64));
+    d[pivot / 64] = (d[pivot / 64] & ~(uint64_t{1} << (pivot % 64))) | (moved << (pivot % 64));
+  }
   words_ = words_for_bits(n - 1);
   // Slot i's pivot is no longer needed; the last slot takes its place.
   set_slot(owner_[i], kNone);

@@ -63,8 +63,8 @@ class PivotBasis {
   /// Follows a fresh variable x_n entering rows[q] (n = the old variable count); `rows` is taken
   /// after the change and has n + 1 variables. The map must stay one-to-one.
   void add_variable(const RowView& rows, size_t num_qubits, size_t q);
-  /// Follows the restriction to normal . x == value that eliminates the variable at normal's
-  /// lowest set bit `pivot`; `normal` is over the old variables.
+  /// Follows the restriction to normal . x == value that eliminates the variable `pivot`, a set
+  /// bit of normal, the last variable taking its place; `normal` is over the old variables.
   void restrict(std::span<const uint64_t> normal, size_t pivot, size_t old_vars);
   /// Follows a restriction that substitutes x_p away from every row, keeping the column, where
   /// the normal is the row of the pivot of `slot`; that pivot's row then becomes e_p. Every other

@@ -88,6 +88,7 @@ void Simulator::ensure_row_words(size_t words) {
   try {
     rows.assign(*row_words, 0);
     cols_.resize(*col_words, 0);  // room for the new variables' columns, at the end
+    rank_.resize(64 * stride, 0);
   } catch (const std::bad_alloc&) {
     throw refuse();
   }
@@ -122,6 +123,7 @@ void Simulator::add_affine_coordinate(size_t q, bool phase_bit) {
   // Existing keys have a zero bit n already; only their word count may change.
   phase_.set_key_words(words_for_bits(n + 1));
   num_vars_ = n + 1;
+  rank_[n] = static_cast<uint32_t>(n);
   flip_bit(mutable_row(q), n);
   if (columns_current_) flip_bit(mutable_column(n), q);
   pivots_.add_variable(rows(), num_qubits_, q);
@@ -134,31 +136,27 @@ void Simulator::add_affine_coordinate(size_t q, bool phase_bit) {
 
 void Simulator::restrict_affine(std::span<const uint64_t> normal, bool value) {
   normal_.assign(normal.begin(), normal.end());
-  std::optional<size_t> pivot = first_one_words(normal_);
-  check_invariant(pivot.has_value(), "normal must be nonzero");
-  size_t p = *pivot;
+  check_invariant(!is_zero_words(normal_), "normal must be nonzero");
+  size_t p = earliest_variable();
+  size_t last = num_vars_ - 1;
+  sync_columns();
   pivots_.restrict(normal_, p, num_vars_);
-  if (columns_current_) {
-    spread_column(normal_, p);
-    // Column p goes; the later ones move down.
-    std::copy(cols_.begin() + static_cast<ptrdiff_t>((p + 1) * col_stride_),
-              cols_.begin() + static_cast<ptrdiff_t>(num_vars_ * col_stride_),
-              cols_.begin() + static_cast<ptrdiff_t>(p * col_stride_));
-    std::fill_n(cols_.data() + (num_vars_ - 1) * col_stride_, col_stride_, 0);
+  substitute_variable(p, value);
+  forget_rank(p);
+  // The last variable takes x_p's place, so that no other row or key moves.
+  if (last != p) {
+    rank_[p] = rank_[last];
+    std::span<uint64_t> moved = mutable_column(last);
+    for_each_one(moved, num_qubits_, [&](size_t r) {
+      flip_bit(mutable_row(r), last);
+      flip_bit(mutable_row(r), p);
+    });
+    std::copy(moved.begin(), moved.end(), mutable_column(p).begin());
+    std::fill(moved.begin(), moved.end(), 0);
+    phase_.move_variable(last, p);
   }
-  size_t old_words = var_words();
-  // Substitute and drop bit p in every row without branches; the offset flips of 64 qubits are
-  // gathered in one word and applied with one XOR.
-  with_row_width(old_words, [&](auto width) {
-    for (size_t base = 0; base < num_qubits_; base += 64) {
-      uint64_t held = substitute_rows<decltype(width)::value>(
-          rows_.data() + base * stride_, stride_, old_words,
-          std::min<size_t>(64, num_qubits_ - base), normal_.data(), p);
-      if (value) offset_[base / 64] ^= held;
-    }
-  });
-  phase_.eliminate(normal_, p, value, num_vars_);
-  num_vars_ -= 1;
+  phase_.set_key_words(words_for_bits(last));
+  num_vars_ = last;
 }
 
 namespace {
@@ -195,11 +193,33 @@ void Simulator::sync_columns() {
   columns_current_ = true;
 }
 
-void Simulator::spread_column(std::span<const uint64_t> normal, size_t p) {
-  std::span<const uint64_t> held = mutable_column(p);
-  for_each_one(normal, num_vars_, [&](size_t u) {
+size_t Simulator::earliest_variable() const {
+  size_t earliest = 0;
+  uint32_t best = UINT32_MAX;
+  for_each_one(normal_, num_vars_, [&](size_t v) {
+    if (rank_[v] < best) {
+      best = rank_[v];
+      earliest = v;
+    }
+  });
+  return earliest;
+}
+
+void Simulator::forget_rank(size_t p) {
+  const uint32_t gone = rank_[p];
+  for (size_t v = 0; v < num_vars_; ++v) rank_[v] -= rank_[v] > gone;
+}
+
+void Simulator::substitute_variable(size_t p, bool value) {
+  std::span<uint64_t> held = mutable_column(p);
+  // The rows holding x_p take the normal: every other variable of the normal flips in them.
+  for_each_one(normal_, num_vars_, [&](size_t u) {
     if (u != p) xor_words(mutable_column(u), held);
   });
+  for_each_one(held, num_qubits_, [&](size_t r) { xor_words(mutable_row(r), normal_); });
+  if (value) xor_words(std::span<uint64_t>(offset_).first(held.size()), held);
+  std::fill(held.begin(), held.end(), 0);
+  phase_.substitute(normal_, p, value);
 }
 
 void Simulator::refresh_to_plus(size_t q, bool value) {
@@ -211,23 +231,17 @@ void Simulator::refresh_to_plus(size_t q, bool value) {
     return;
   }
   normal_.assign(row(q).begin(), row(q).end());
-  std::optional<size_t> pivot = first_one_words(normal_);
-  check_invariant(pivot.has_value(), "a refreshed qubit has a non-zero row");
-  size_t p = *pivot;
+  check_invariant(!is_zero_words(normal_), "a refreshed qubit has a non-zero row");
+  size_t p = earliest_variable();
   sync_columns();
-  // Substitute x_p = value XOR parity(normal . x without x_p) in the rows holding x_p, which
-  // column p lists, keeping the column: afterwards no row holds x_p, and it is free to be qubit
-  // q's fresh variable.
-  spread_column(normal_, p);
-  std::span<uint64_t> held = mutable_column(p);
-  for_each_one(held, num_qubits_, [&](size_t r) { xor_words(mutable_row(r), normal_); });
-  if (value) xor_words(std::span<uint64_t>(offset_).first(held.size()), held);
-  std::fill(held.begin(), held.end(), 0);
-  flip_bit(held, q);
+  // x_p is substituted away, and is then free to be qubit q's fresh variable, the latest made.
+  substitute_variable(p, value);
+  forget_rank(p);
+  rank_[p] = static_cast<uint32_t>(num_vars_ - 1);
+  flip_bit(mutable_column(p), q);
   flip_bit(mutable_row(q), p);
   offset_[q / 64] &= ~(uint64_t{1} << (q % 64));
   pivots_.reuse_variable(slot, p);
-  phase_.substitute(normal_, p, value);
 }
 
 }  // namespace velkor

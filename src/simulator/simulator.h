@@ -31,6 +31,12 @@ class Simulator {
 
   size_t num_qubits() const { return num_qubits_; }
   size_t num_vars() const { return num_vars_; }
+  /// Variable v's position among the variables in the order they were made (an eliminated
+  /// variable leaves the order). Variables are stored in another order, so that a restriction
+  /// or a reset moves no other; computations whose rounding depends on the order (Gauss sums)
+  /// and the choice of the variable a restriction eliminates (the earliest made) use this one,
+  /// so that every result is the same as with variables stored in that order.
+  size_t creation_rank(size_t v) const { return rank_[v]; }
   /// Words per row and per phase key: ceil(num_vars / 64).
   size_t var_words() const { return words_for_bits(num_vars_); }
 
@@ -94,13 +100,15 @@ class Simulator {
   /// register to q + 1 qubits first. Throws CapacityError, adding no variable, when the longer
   /// rows cannot be allocated.
   void add_affine_coordinate(size_t q, bool phase_bit);
-  /// Keeps only the paths with normal . x == value, eliminating the variable at normal's lowest
-  /// set bit. `normal` has var_words() words, is non-zero, and may be one of the rows.
+  /// Keeps only the paths with normal . x == value, eliminating the earliest made variable of the
+  /// normal; the last stored variable takes its place. `normal` has var_words() words, is
+  /// non-zero, and may be one of the rows. Changes only the rows holding either variable.
   void restrict_affine(std::span<const uint64_t> normal, bool value);
   /// Keeps only the paths with rows[q] . x == value (rows[q] non-zero), then puts qubit q in |+>:
   /// the state of restrict_affine(row(q), value), a cleared offset q and
-  /// add_affine_coordinate(q, false). When q is a pivot, the eliminated variable becomes q's
-  /// fresh one, so no row or phase key is re-laid out and only the rows holding it change.
+  /// add_affine_coordinate(q, false). When q is a pivot, the eliminated variable is stored again
+  /// as q's fresh one, so no row or phase key is re-laid out and only the rows holding it
+  /// change.
   void refresh_to_plus(size_t q, bool value);
 
  private:
@@ -113,9 +121,15 @@ class Simulator {
   std::span<uint64_t> mutable_column(size_t v) {
     return {cols_.data() + v * col_stride_, words_for_bits(num_qubits_)};
   }
-  /// XORs column p into every other column that `normal` holds: the rows holding x_p take the
-  /// normal.
-  void spread_column(std::span<const uint64_t> normal, size_t p);
+  /// The set bit of normal_ whose variable was made earliest: the one a restriction eliminates.
+  size_t earliest_variable() const;
+  /// Removes the eliminated variable p from the creation order; variable p is stored again as
+  /// `rank`'s variable (num_vars() - 1: a fresh one; or that of the moved last variable).
+  void forget_rank(size_t p);
+  /// Substitutes x_p = value XOR parity(normal_ . x without x_p), p a set bit of normal_,
+  /// in the rows holding x_p, which column p lists, and in the phase polynomial, keeping the
+  /// column: afterwards nothing holds x_p. The columns must be current.
+  void substitute_variable(size_t p, bool value);
 
   size_t num_qubits_ = 0;
   size_t num_vars_ = 0;
@@ -125,6 +139,7 @@ class Simulator {
   std::vector<uint64_t> cols_;  // 64 * stride_ columns of col_stride_ words
   size_t col_stride_ = 0;
   bool columns_current_ = true;  // when false, cols_ holds nothing of use
+  std::vector<uint32_t> rank_;   // per stored variable: creation_rank; 64 * stride_ entries
   PhaseMap phase_;
   PivotBasis pivots_;
   ChaCha8Rng rng_;

@@ -37,12 +37,19 @@ double pauli_product_expectation(const Simulator& sim, const PauliProduct& produ
   if (!d) return 0.0;  // the X part moves the state off its own support
   // <psi|P|psi> = 2^-n sum_x omega^(-D(x)) i^y (-1)^(s + L.x) with D the derivative along d.
   QuadraticPhase form = directional_derivative(sim, d->words());
+  // The Gauss sum eliminates variables in order, and the sign of a zero it returns depends on
+  // that order: hand it the variables in the order they were made.
+  std::vector<uint8_t> linear(n);
+  std::vector<BitVec> quadratic(n, BitVec::zeros(n));
   for (size_t j = 0; j < n; ++j) {
-    form.linear[j] = static_cast<uint8_t>((2 * z_row.get(j) - form.linear[j]) & 3);
+    size_t rank = sim.creation_rank(j);
+    linear[rank] = static_cast<uint8_t>((2 * z_row.get(j) - form.linear[j]) & 3);
+    form.quadratic[j].for_each_one(
+        [&](size_t k) { quadratic[rank].set(sim.creation_rank(k), true); });
   }
   auto constant = static_cast<uint8_t>((4 * s + 2 * y - form.constant) & 7);
   std::complex<double> g =
-      normalized_quadratic_gauss_sum(constant, std::move(form.linear), std::move(form.quadratic));
+      normalized_quadratic_gauss_sum(constant, std::move(linear), std::move(quadratic));
   return std::clamp(g.real(), -1.0, 1.0);
 }
 
