@@ -64,6 +64,24 @@ void apply_gate(Simulator& sim, const Gate& gate) {
 // Pauli codes: 1 X, 2 Y, 3 Z.
 uint8_t pauli_code(Pauli p) { return static_cast<uint8_t>(static_cast<uint8_t>(p) + 1); }
 
+/// The instructions with runs of two-qubit gates of one kind joined into one instruction each:
+/// the circuit reader makes one instruction per controlled pair, and a shot then pays the
+/// dispatch once per run. The gates and their order are unchanged.
+std::vector<Instruction> joined_gate_runs(std::span<const Instruction> instructions) {
+  std::vector<Instruction> joined;
+  joined.reserve(instructions.size());
+  for (const Instruction& instruction : instructions) {
+    const auto* gate = std::get_if<Gate>(&instruction);
+    auto* previous = joined.empty() ? nullptr : std::get_if<Gate>(&joined.back());
+    if (gate && previous && gate->kind == previous->kind && gate_arity(gate->kind) == 2) {
+      for (uint64_t q : gate->targets) previous->targets.push_back(q);
+    } else {
+      joined.push_back(instruction);
+    }
+  }
+  return joined;
+}
+
 }  // namespace
 
 ShotExecutor::ShotExecutor(std::span<const Instruction> instructions, size_t num_qubits,
@@ -76,6 +94,12 @@ ShotExecutor::ShotExecutor(std::span<const Instruction> instructions, size_t num
   auto refuse = [&] {
     return CapacityError("cannot allocate " + std::to_string(num_observables) + " observables");
   };
+  try {
+    joined_ = joined_gate_runs(instructions);
+    instructions_ = joined_;
+  } catch (const std::bad_alloc&) {
+    joined_ = {};  // the joined copy is only a shortcut: run the caller's list
+  }
   if (!checked_buffer_size<uint8_t>(num_observables)) throw refuse();
   try {
     observables_.reserve(num_observables);

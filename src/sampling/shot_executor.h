@@ -34,10 +34,13 @@ using ShotOutcome = std::variant<Accepted, Discarded, Failed>;
 /// from shot to shot, so a shot allocates nothing once the buffers have grown.
 class ShotExecutor {
  public:
-  /// `instructions` and `poll` must outlive the executor; a shot steps `poll` once per
-  /// instruction. Throws CapacityError when a row of `num_observables` bits cannot be allocated.
+  /// `instructions` and `poll` must outlive the executor, which must not be copied; a shot steps
+  /// `poll` once per instruction, a run of two-qubit gates of one kind counting as one. Throws
+  /// CapacityError when a row of `num_observables` bits cannot be allocated.
   ShotExecutor(std::span<const Instruction> instructions, size_t num_qubits, size_t num_observables,
                InterruptPoll& poll);
+  ShotExecutor(const ShotExecutor&) = delete;
+  ShotExecutor& operator=(const ShotExecutor&) = delete;
 
   /// Runs one shot on a fresh all-zero register of num_qubits qubits that draws from `rng`
   /// (advanced in place, whatever the outcome, unless the poll throws Interrupted). Detector values
@@ -94,7 +97,8 @@ class ShotExecutor {
   bool record_bit(uint64_t lookback) const { return record_[record_.size() - lookback]; }
   bool parity(std::span<const uint64_t> lookbacks) const;
 
-  std::span<const Instruction> instructions_;
+  std::vector<Instruction> joined_;            // the instructions with gate runs joined
+  std::span<const Instruction> instructions_;  // joined_, or the caller's list if it did not fit
   size_t num_qubits_;
   size_t num_observables_;
   InterruptPoll& poll_;
