@@ -40,6 +40,7 @@ TEST(Quoted, EscapesLikeTheMessagesShowThem) {
   EXPECT_EQ(quoted(std::string_view("\0", 1)), "\"\\0\"");
   EXPECT_EQ(quoted("\x01\x7f"), "\"\\u{1}\\u{7f}\"");
   EXPECT_EQ(quoted("h\xc3\xa9'"), "\"h\xc3\xa9'\"");
+  EXPECT_EQ(quoted("\xff"), "\"\uFFFD\"");  // an invalid byte reads as U+FFFD
   EXPECT_EQ(quoted_char('\''), "'\\''");
   EXPECT_EQ(quoted_char('"'), "'\"'");
   EXPECT_EQ(quoted_char('\t'), "'\\t'");
