@@ -114,10 +114,11 @@ def test_compiled_matches_general_bit_for_bit(chunk):
 @pytest.mark.parametrize("n", [150, 300])
 def test_wide_registers_match_bit_for_bit(n):
     """Registers of more than 64, 128 and 256 path variables, which the interpreter's row passes
-    handle word width by word width, as X measurements remove the variables one by one."""
+    handle word width by word width, as X measurements remove the variables one by one; the S
+    phase on the last qubit is re-keyed each time the words shrink."""
     qubits = " ".join(map(str, range(n)))
     chain = " ".join(f"{q} {q + 1}" for q in range(0, n - 1, 2))
-    text = (f"RX {qubits}\nCX {chain}\nDEPOLARIZE1(0.05) {qubits}\nMPP X0*X1 Z2*Z3\n"
+    text = (f"RX {qubits}\nCX {chain}\nS 0 {n - 1}\nDEPOLARIZE1(0.05) {qubits}\nMPP X0*X1 Z2*Z3\n"
             f"MX {qubits}\nDETECTOR rec[-1] rec[-2]\nM {qubits}")
     for a, b in sample_both(text, n, [], [("sample", dict(shots=5))]):
         assert a.measurements.tobytes() == b.measurements.tobytes()

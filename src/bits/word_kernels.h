@@ -18,6 +18,9 @@ struct WordKernels {
   /// `add` and `filter` of two words.
   uint64_t (*odd_overlaps2)(const uint64_t* rows, size_t count, const uint64_t* filter);
   void (*fold2)(uint64_t* rows, size_t count, const uint64_t* filter, const uint64_t* add);
+  /// Clears bit p in `count` rows of `stride` words each (any stride; one and two words are
+  /// vectorised).
+  void (*clear_bit)(uint64_t* words, size_t count, size_t stride, size_t p);
 };
 
 /// Every kernel set this processor runs, portable first, fastest last.

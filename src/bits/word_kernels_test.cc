@@ -32,6 +32,16 @@ TEST(WordKernels, EveryKernelSetMatchesThePortableOne) {
         EXPECT_EQ(got1, want1) << k << " " << count;
         EXPECT_EQ(got2, want2) << k << " " << count;
       }
+      for (size_t stride : {1, 2, 3}) {
+        size_t p = random() % (64 * stride);
+        std::vector<uint64_t> want = words;
+        sets[0].clear_bit(want.data(), count, stride, p);
+        for (size_t k = 1; k < sets.size(); ++k) {
+          std::vector<uint64_t> got = words;
+          sets[k].clear_bit(got.data(), count, stride, p);
+          EXPECT_EQ(got, want) << k << " " << count << " " << stride << " " << p;
+        }
+      }
     }
   }
   // The portable passes against plain definitions: 7 & 5 has even parity, 3 & 5 odd.
@@ -45,6 +55,9 @@ TEST(WordKernels, EveryKernelSetMatchesThePortableOne) {
   rows = {0, 3};
   sets[0].fold2(rows.data(), 1, filter, add);
   EXPECT_EQ(rows, (std::vector<uint64_t>{8, 11}));
+  rows = {~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}};
+  sets[0].clear_bit(rows.data(), 2, 2, 65);
+  EXPECT_EQ(rows, (std::vector<uint64_t>{~uint64_t{0}, ~uint64_t{2}, ~uint64_t{0}, ~uint64_t{2}}));
 }
 
 }  // namespace

@@ -143,32 +143,10 @@ void PivotBasis::restrict(std::span<const uint64_t> normal, size_t pivot, size_t
   owner_.pop_back();
 }
 
-namespace {
-
-/// Clears bit p in each of n directions of `stride` words: one contiguous pass for the common
-/// strides of one and two words, which the compiler vectorises for each instruction set.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void clear_bit_in_directions(
-    uint64_t* words, size_t n, size_t stride, size_t p) {
-  const uint64_t keep = ~(uint64_t{1} << (p % 64));
-  if (stride == 1) {
-    for (size_t i = 0; i < n; ++i) words[i] &= keep;
-  } else if (stride == 2) {
-    const uint64_t mask[2] = {p < 64 ? keep : ~uint64_t{0}, p < 64 ? ~uint64_t{0} : keep};
-    for (size_t i = 0; i < 2 * n; i += 2) {
-      words[i] &= mask[0];
-      words[i + 1] &= mask[1];
-    }
-  } else {
-    for (size_t s = 0; s < n; ++s) words[s * stride + p / 64] &= keep;
-  }
-}
-
-}  // namespace
-
 void PivotBasis::reuse_variable(size_t slot, size_t p) {
   // A direction d keeps every other pivot's parity once bit p is gone, since those rows no longer
   // hold x_p; the refreshed row is e_p, which only the slot's own direction e_p may flip.
-  clear_bit_in_directions(dirs_.data(), owner_.size(), stride_, p);
+  word_kernels().clear_bit(dirs_.data(), owner_.size(), stride_, p);
   std::fill(dir(slot).begin(), dir(slot).end(), 0);
   flip_bit(dir(slot), p);
 }
