@@ -175,6 +175,16 @@ def test_seeded_outcomes(seed, outcomes):
     assert [one_by_one.measure(q) for q in range(8)] == outcomes
 
 
+def test_a_t_phase_outlives_the_measurements_that_shrink_its_key():
+    # 70 path variables, then 69 Z measurements: the T phase on the last qubit is re-keyed as the
+    # variables' words shrink from two to one.
+    sim = Simulator(seed=1)
+    sim.reset_x(*range(70))
+    sim.t(69)
+    sim.measure_many(*range(69))
+    assert sim.peek_observable_expectation("I" * 69 + "X") == 0.7071067811865476
+
+
 def test_state_vector_is_a_fresh_complex64_array():
     sim = Simulator()
     vector = sim.state_vector()
