@@ -14,7 +14,7 @@ TEST(WordKernels, EveryKernelSetMatchesThePortableOne) {
   std::mt19937_64 random(3);
   std::vector<WordKernels> sets = available_word_kernels();
   for (int trial = 0; trial < 20; ++trial) {
-    std::vector<uint64_t> words(128);
+    std::vector<uint64_t> words(192);  // room for 64 rows of up to three words
     for (uint64_t& w : words) w = random() & (random() | random());
     uint64_t filter[2] = {random(), random()}, add[2] = {random(), random()};
     for (size_t count : {0, 1, 2, 3, 4, 5, 8, 31, 63, 64}) {
