@@ -151,13 +151,6 @@ void PivotBasis::reuse_variable(size_t slot, size_t p) {
   flip_bit(dir(slot), p);
 }
 
-std::optional<BitVec> PivotBasis::solve(const ColumnView& columns, size_t num_qubits,
-                                        size_t num_vars, const BitVec& target) const {
-  BitVec d;
-  if (!solve_into(columns, num_qubits, num_vars, target, d)) return std::nullopt;
-  return d;
-}
-
 template <class TargetWord>
 bool PivotBasis::image_matches(const ColumnView& columns, size_t num_qubits, size_t num_vars,
                                const BitVec& d, TargetWord target_word) const {
@@ -178,14 +171,17 @@ bool PivotBasis::image_matches(const ColumnView& columns, size_t num_qubits, siz
   return true;
 }
 
-bool PivotBasis::solve_into(const ColumnView& columns, size_t num_qubits, size_t num_vars,
-                            const BitVec& target, BitVec& d) const {
-  d.assign_zeros(num_vars);
+std::optional<BitVec> PivotBasis::solve(const ColumnView& columns, size_t num_qubits,
+                                        size_t num_vars, const BitVec& target) const {
+  BitVec d = BitVec::zeros(num_vars);
   target.for_each_one([&](size_t q) {
     if (slot_of_[q] != kNone) xor_words(d.words(), direction(slot_of_[q]));
   });
-  return image_matches(columns, num_qubits, num_vars, d,
-                       [&](size_t k) { return target.words()[k]; });
+  if (!image_matches(columns, num_qubits, num_vars, d,
+                     [&](size_t k) { return target.words()[k]; })) {
+    return std::nullopt;
+  }
+  return d;
 }
 
 bool PivotBasis::solve_flip_into(const ColumnView& columns, size_t num_qubits, size_t num_vars,

@@ -75,10 +75,8 @@ class PivotBasis {
   /// Costs one XOR of a column per variable of the candidate d.
   std::optional<BitVec> solve(const ColumnView& columns, size_t num_qubits, size_t num_vars,
                               const BitVec& target) const;
-  /// solve writing the solution into `d` (reusing its words); false when there is none.
-  bool solve_into(const ColumnView& columns, size_t num_qubits, size_t num_vars,
-                  const BitVec& target, BitVec& d) const;
-  /// solve_into for the target that is 1 on qubit q alone: the direction that flips q only.
+  /// The d of solve for the target that is 1 on qubit q alone (the direction that flips q only),
+  /// written into `d` reusing its words; false when there is none.
   bool solve_flip_into(const ColumnView& columns, size_t num_qubits, size_t num_vars, size_t q,
                        BitVec& d) const;
 

@@ -7,7 +7,6 @@
 #include "base/capacity_error.h"
 #include "base/checked_size.h"
 #include "base/internal_error.h"
-#include "bits/row_passes.h"
 
 namespace velkor {
 

@@ -7,6 +7,32 @@
 #include "simulator/state_vector.h"
 
 namespace velkor {
+namespace {
+
+/// Renumbers the form's variables by creation rank, in place. The Gauss sum eliminates variables
+/// in index order, and the sign of a zero it returns depends on that order: it must see the
+/// order in which the variables were made, whatever order the simulator stores them in.
+void to_creation_order(const Simulator& sim, QuadraticPhase& form) {
+  size_t n = form.linear.size();
+  bool stored_in_order = true;
+  for (size_t j = 0; j < n; ++j) stored_in_order &= sim.creation_rank(j) == j;
+  if (stored_in_order) return;
+  std::vector<uint8_t> linear(n);
+  std::vector<BitVec> quadratic(n);
+  BitVec row;  // takes over each read row's words for the next one
+  for (size_t j = 0; j < n; ++j) {
+    size_t rank = sim.creation_rank(j);
+    linear[rank] = form.linear[j];
+    row.assign_zeros(n);
+    form.quadratic[j].for_each_one([&](size_t k) { row.set(sim.creation_rank(k), true); });
+    quadratic[rank] = std::move(row);
+    row = std::move(form.quadratic[j]);
+  }
+  form.linear = std::move(linear);
+  form.quadratic = std::move(quadratic);
+}
+
+}  // namespace
 
 double pauli_product_expectation(const Simulator& sim, const PauliProduct& product) {
   size_t nq = sim.num_qubits();
@@ -37,19 +63,13 @@ double pauli_product_expectation(const Simulator& sim, const PauliProduct& produ
   if (!d) return 0.0;  // the X part moves the state off its own support
   // <psi|P|psi> = 2^-n sum_x omega^(-D(x)) i^y (-1)^(s + L.x) with D the derivative along d.
   QuadraticPhase form = directional_derivative(sim, d->words());
-  // The Gauss sum eliminates variables in order, and the sign of a zero it returns depends on
-  // that order: hand it the variables in the order they were made.
-  std::vector<uint8_t> linear(n);
-  std::vector<BitVec> quadratic(n, BitVec::zeros(n));
   for (size_t j = 0; j < n; ++j) {
-    size_t rank = sim.creation_rank(j);
-    linear[rank] = static_cast<uint8_t>((2 * z_row.get(j) - form.linear[j]) & 3);
-    form.quadratic[j].for_each_one(
-        [&](size_t k) { quadratic[rank].set(sim.creation_rank(k), true); });
+    form.linear[j] = static_cast<uint8_t>((2 * z_row.get(j) - form.linear[j]) & 3);
   }
+  to_creation_order(sim, form);
   auto constant = static_cast<uint8_t>((4 * s + 2 * y - form.constant) & 7);
   std::complex<double> g =
-      normalized_quadratic_gauss_sum(constant, std::move(linear), std::move(quadratic));
+      normalized_quadratic_gauss_sum(constant, std::move(form.linear), std::move(form.quadratic));
   return std::clamp(g.real(), -1.0, 1.0);
 }
 
